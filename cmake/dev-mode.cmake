@@ -1,0 +1,6 @@
+# ---- Tests ----
+
+include(CTest)
+if(BUILD_TESTING)
+  add_subdirectory(tests)
+endif()

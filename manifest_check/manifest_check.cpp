@@ -1,0 +1,106 @@
+// Post-build check of app.vrmanifest, the VR application manifest that the
+// application's build places beside velkor.exe. The manifest is read from
+// MANIFEST_PATH, fixed when the checker is built, and its rules are tested in
+// order; the first that fails is the verdict. Each report of a failed check
+// names the line the check stands on: never move a check.
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+// Whether a check's condition holds. Reading a member as a string throws when
+// it holds another type; that is a failed check, not a crash.
+template <typename Condition>
+static bool holds(const Condition& condition) {
+  try {
+    return condition();
+  } catch (const nlohmann::json::type_error&) {
+    return false;
+  }
+}
+
+// One rule: if it does not hold, print its text and line and fail the run.
+#define CHECK(cond)                                                \
+  do {                                                             \
+    if (!holds([&] { return static_cast<bool>(cond); })) {         \
+      std::cerr << "FAIL: " #cond " at line " << __LINE__ << "\n"; \
+      return 1;                                                    \
+    }                                                              \
+  } while (false)
+
+int main(int /*argc*/, char** /*argv*/) try {
+  const std::filesystem::path path(MANIFEST_PATH);
+  std::error_code error;  // set when the path cannot be examined (a link loop, say)
+  if (!std::filesystem::exists(path, error)) {
+    if (error) {
+      std::cerr << "FAIL: manifest file not accessible at " << MANIFEST_PATH << ": "
+                << error.message() << "\n";
+      return 1;
+    }
+    std::cerr << "FAIL: manifest file not found at " << MANIFEST_PATH << "\n"
+              << "      Plan 03-02 must emit app.vrmanifest beside velkor.exe.\n";
+    return 1;
+  }
+  // Only a regular file is opened: a directory, FIFO or device is never read.
+  std::ifstream in;
+  if (std::filesystem::is_regular_file(path, error)) in.open(path);
+  if (!in.is_open()) in.setstate(std::ios::failbit);
+  CHECK(in.good());
+
+  // The whole file, parsed strictly: no comments, only whitespace after the
+  // value. Any parse failure, an empty file included, is one report.
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  const std::string text = buffer.str();
+  const nlohmann::json doc = nlohmann::json::parse(text, /*cb=*/nullptr, /*allow_exceptions=*/false,
+                                                   /*ignore_comments=*/false);
+  if (doc.is_discarded()) {
+    std::cerr << "FAIL: app.vrmanifest is not valid JSON\n";
+    return 1;
+  }
+
+  // The document is an object whose source is the builtin one.
+  CHECK(doc.contains("source"));
+  CHECK(doc["source"].is_string());
+  CHECK(doc["source"].get<std::string>() == "builtin");
+
+  // It lists the applications; the first entry is the one checked.
+  CHECK(doc.contains("applications"));
+  CHECK(doc["applications"].is_array());
+  CHECK(!doc["applications"].empty());
+  // The entry names this application by its key,
+  const nlohmann::json& app = doc["applications"][0];
+  CHECK(app.contains("app_key"));
+  CHECK(app["app_key"].get<std::string>() == "corvantis.velkor");
+  // is launched by running an executable,
+  CHECK(app.contains("launch_type"));
+  CHECK(app["launch_type"].get<std::string>() == "binary");
+  // velkor.exe, given by its bare name beside the manifest,
+  CHECK(app.contains("binary_path_windows"));
+  CHECK(app["binary_path_windows"].get<std::string>() == "velkor.exe");
+  // runs as a dashboard overlay,
+  CHECK(app.contains("is_dashboard_overlay"));
+  CHECK(app["is_dashboard_overlay"].is_boolean());
+  CHECK(app["is_dashboard_overlay"].get<bool>() == true);
+
+  // and is started with its argument string. The arguments are held as one
+  // JSON string, never as an array of them, so the type is checked before the
+  // value.
+  CHECK(app.contains("arguments"));
+  CHECK(app["arguments"].is_string());
+  CHECK(app["arguments"].get<std::string>() == "--minimized");
+
+  std::cout << "PASS: arguments field locked to string form per A2\n"
+               "PASS: app.vrmanifest schema valid\n";
+  return 0;
+} catch (const std::exception& e) {
+  // Nothing above throws on any manifest; this is the last guard against
+  // running out of memory, so that the run still ends with one report.
+  std::cerr << "FAIL: app.vrmanifest could not be checked: " << e.what() << "\n";
+  return 1;
+}

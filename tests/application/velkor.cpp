@@ -1,0 +1,2 @@
+// Stands in for the application's executable.
+int main() { return 0; }

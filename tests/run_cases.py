@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""Runs the checker on data-driven cases and compares every result exactly.
+
+A case file holds cases under comment headings. A case starts with "case:" and
+names what lies at the manifest path, the command-line arguments, and the exact
+standard output, standard error and exit status. The checker reads the one path
+it was built with, so the runner writes each case there and the cases run one
+after another. --json-test-suite adds the cases of a JSON parsing corpus.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import stat
+import subprocess
+import sys
+
+# "y_" texts are embedded as the value of this member of the reference manifest.
+EXTRA_MEMBER = b',\n  "extra": '
+# Rejected corpus texts that the checker does not report as invalid JSON: a NUL
+# byte outside a string ends the text, and what comes before it is complete.
+NUL_ENDS_TEXT = {
+    "n_multidigit_number_then_00.json": b"FAIL: doc.contains(\"source\") at line 68\n",
+}
+INVALID = b"FAIL: app.vrmanifest is not valid JSON\n"
+
+
+def unescape(text):
+    """The bytes of an "in:" line: \\xHH is the byte HH, all else is itself."""
+    return re.sub(rb"\\x([0-9A-Fa-f]{2})", lambda m: bytes([int(m.group(1), 16)]),
+                  text.encode("utf-8"))
+
+
+def read_cases(path):
+    cases, case = [], None
+    with open(path, encoding="utf-8") as lines:
+        for number, line in enumerate(lines, 1):
+            line = line.rstrip("\n")
+            if not line.strip() or line.startswith("#"):
+                continue
+            key, sep, value = line.partition(":")
+            value = value[1:] if value.startswith(" ") else value
+            if not sep or key not in ("case", "in", "at", "args", "out", "err", "status"):
+                sys.exit(f"{path}:{number}: not a case line: {line!r}")
+            if key == "case":
+                case = {"name": value, "in": [], "at": "file", "args": [], "out": [], "err": [],
+                        "status": None, "where": f"{path}:{number}"}
+                cases.append(case)
+            elif case is None:
+                sys.exit(f"{path}:{number}: {key}: before the first case")
+            elif key == "in":
+                case["in"].append(unescape(value))
+            elif key in ("out", "err"):
+                case[key].append(value)
+            elif key == "args":
+                case["args"] = value.split()
+            elif key == "status":
+                case["status"] = int(value)
+            else:
+                case["at"] = value
+    for case in cases:
+        if case["status"] is None:
+            sys.exit(f"{case['where']}: case {case['name']!r} has no status")
+        case["in"] = b"\n".join(case["in"])
+    return cases
+
+
+def corpus_cases(folder, reference):
+    """Accepted texts embedded in the reference manifest, rejected ones raw."""
+    head = reference.rstrip()
+    if not head.endswith(b"}"):
+        sys.exit("the reference manifest must end with the closing brace of its object")
+    passed = ["PASS: arguments field locked to string form per A2",
+              "PASS: app.vrmanifest schema valid"]
+    cases = []
+    for name in sorted(os.listdir(folder)):
+        with open(os.path.join(folder, name), "rb") as f:
+            text = f.read()
+        if name.startswith("y_"):
+            cases.append({"name": name, "at": "file", "args": [], "status": 0, "out": passed,
+                          "err": [], "in": head[:-1].rstrip() + EXTRA_MEMBER + text + b"\n}\n"})
+        elif name.startswith("n_"):
+            err = NUL_ENDS_TEXT.get(name, INVALID)
+            cases.append({"name": name, "at": "file", "args": [], "status": 1, "out": [],
+                          "err": [err.decode().rstrip("\n")], "in": text})
+    return cases
+
+
+def clear(path):
+    for each in (path, path + ".target"):
+        if os.path.isdir(each) and not os.path.islink(each):
+            shutil.rmtree(each)
+        elif os.path.lexists(each):
+            os.remove(each)
+
+
+def place(case, path):
+    """Puts at the manifest path what the case says lies there."""
+    at, data = case["at"], case["in"]
+    target = path + ".target"
+    if at in ("file", "unreadable"):
+        with open(path, "wb") as f:
+            f.write(data)
+        if at == "unreadable":
+            os.chmod(path, 0)
+    elif at == "link":
+        with open(target, "wb") as f:
+            f.write(data)
+        os.symlink(os.path.basename(target), path)
+    elif at == "dangling link":
+        os.symlink(os.path.basename(target), path)
+    elif at == "link loop":
+        os.symlink(os.path.basename(path), path)
+    elif at == "directory":
+        os.mkdir(path)
+    elif at == "fifo":
+        os.mkfifo(path)
+    elif at == "device":
+        os.symlink("/dev/zero", path)
+    elif at != "missing":
+        sys.exit(f"{case['where']}: unknown at: {at!r}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--checker", required=True, help="the built checker")
+    parser.add_argument("--manifest-path", required=True,
+                        help="MANIFEST_PATH as configured; it stands in for {path} in err: lines")
+    parser.add_argument("--host-path", help="where to write the manifest, if the configured "
+                        "path names it in another form (a Windows path under an emulator)")
+    parser.add_argument("--wrapper", default="", help="command that runs the checker, split at spaces")
+    parser.add_argument("--crlf", action="store_true", help="expect each line to end in CR LF")
+    parser.add_argument("--skip", action="append", default=[], help="name of a case to skip")
+    parser.add_argument("--timeout", type=float, default=20.0, help="seconds a run may take")
+    parser.add_argument("--cases", action="append", default=[], help="a case file")
+    parser.add_argument("--json-test-suite", help="a folder of y_ and n_ JSON texts")
+    parser.add_argument("--reference", help="the reference manifest, for --json-test-suite")
+    args = parser.parse_args()
+
+    cases = [case for file in args.cases for case in read_cases(file)]
+    if args.json_test_suite:
+        with open(args.reference, "rb") as f:
+            cases += corpus_cases(args.json_test_suite, f.read())
+    path = args.host_path or args.manifest_path
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    newline = b"\r\n" if args.crlf else b"\n"
+    as_root = hasattr(os, "geteuid") and os.geteuid() == 0
+
+    passed = failed = skipped = 0
+    for case in cases:
+        if case["name"] in args.skip or (case["at"] == "unreadable" and as_root):
+            print(f"skip  {case['name']}")
+            skipped += 1
+            continue
+        clear(path)
+        place(case, path)
+        expected = {
+            "status": case["status"],
+            "stdout": b"".join(line.encode() + newline for line in case["out"]),
+            "stderr": b"".join(line.replace("{path}", args.manifest_path).encode() + newline
+                               for line in case["err"]),
+        }
+        command = args.wrapper.split() + [args.checker] + case["args"]
+        try:
+            run = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
+                                 timeout=args.timeout)
+            actual = {"status": run.returncode, "stdout": run.stdout, "stderr": run.stderr}
+        except subprocess.TimeoutExpired:
+            actual = {"status": f"still running after {args.timeout} s"}
+        wrong = [key for key in expected if expected[key] != actual.get(key)]
+        if wrong:
+            failed += 1
+            print(f"FAIL  {case['name']}")
+            for key in wrong:
+                print(f"      {key}: expected {expected[key]!r}\n      {' ' * len(key)}  got      "
+                      f"{actual.get(key)!r}")
+        else:
+            passed += 1
+            print(f"ok    {case['name']}")
+    clear(path)
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -11,6 +11,7 @@ after another. --json-test-suite adds the cases of a JSON parsing corpus.
 import argparse
 import os
 import re
+import resource
 import shutil
 import stat
 import subprocess
@@ -41,16 +42,22 @@ def read_cases(path):
                 continue
             key, sep, value = line.partition(":")
             value = value[1:] if value.startswith(" ") else value
-            if not sep or key not in ("case", "in", "at", "args", "out", "err", "status"):
+            if not sep or key not in ("case", "in", "fill", "at", "args", "memory", "out", "err",
+                                      "status"):
                 sys.exit(f"{path}:{number}: not a case line: {line!r}")
             if key == "case":
-                case = {"name": value, "in": [], "at": "file", "args": [], "out": [], "err": [],
-                        "status": None, "where": f"{path}:{number}"}
+                case = {"name": value, "in": [], "at": "file", "args": [], "memory": None,
+                        "out": [], "err": [], "status": None, "where": f"{path}:{number}"}
                 cases.append(case)
             elif case is None:
                 sys.exit(f"{path}:{number}: {key}: before the first case")
             elif key == "in":
                 case["in"].append(unescape(value))
+            elif key == "fill":
+                count, _, text = value.partition(" ")
+                case["in"].append(unescape(text) * int(count))
+            elif key == "memory":
+                case["memory"] = int(value) << 20
             elif key in ("out", "err"):
                 case[key].append(value)
             elif key == "args":
@@ -149,7 +156,8 @@ def main():
 
     passed = failed = skipped = 0
     for case in cases:
-        if case["name"] in args.skip or (case["at"] == "unreadable" and as_root):
+        if (case["name"] in args.skip or (case["at"] == "unreadable" and as_root)
+                or (case.get("memory") and args.wrapper)):
             print(f"skip  {case['name']}")
             skipped += 1
             continue
@@ -163,8 +171,10 @@ def main():
         }
         command = args.wrapper.split() + [args.checker] + case["args"]
         try:
+            limit = case.get("memory")
             run = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
-                                 timeout=args.timeout)
+                                 timeout=args.timeout, preexec_fn=limit and (
+                                     lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))))
             actual = {"status": run.returncode, "stdout": run.stdout, "stderr": run.stderr}
         except subprocess.TimeoutExpired:
             actual = {"status": f"still running after {args.timeout} s"}

@@ -13,8 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-// Whether a check's condition holds. Reading a member as a string throws when
-// it holds another type; that is a failed check, not a crash.
+// Whether a check's condition holds; reading a value of another type as a string fails it.
 template <typename Condition>
 static bool holds(const Condition& condition) {
   try {
@@ -34,7 +33,8 @@ static bool holds(const Condition& condition) {
   } while (false)
 
 int main(int /*argc*/, char** /*argv*/) try {
-  const std::filesystem::path path(MANIFEST_PATH);
+  // MANIFEST_PATH is UTF-8 text, also on Windows, where a narrow path is read in the ANSI code page.
+  const std::filesystem::path path = std::filesystem::u8path(MANIFEST_PATH);
   std::error_code error;  // set when the path cannot be examined (a link loop, say)
   if (!std::filesystem::exists(path, error)) {
     if (error) {

@@ -12,4 +12,4 @@ done
 echo "Installing:$missing"
 apt-get update
 # shellcheck disable=SC2086 # one word a package
-DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+DEBIAN_FRONTEND=noninteractive apt-get install -y $missing

@@ -1,0 +1,30 @@
+# Cross build for 64-bit Windows with Debian's MinGW-w64 compilers (package
+# g++-mingw-w64-x86-64-posix). The checker is linked statically, so the .exe
+# needs no MinGW runtime DLL beside it: it imports only Windows system DLLs.
+
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(mingw_prefix x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${mingw_prefix}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${mingw_prefix}-g++-posix)
+set(CMAKE_RC_COMPILER ${mingw_prefix}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${mingw_prefix})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+
+# nlohmann/json is header-only, so the host's package serves the cross build
+# too; but only its nlohmann/ folder may be seen: the rest of /usr/include is
+# the host's C library, which breaks a Windows build.
+set(MANIFEST_CHECK_NLOHMANN_JSON_HEADERS /usr/include/nlohmann)
+
+# Built programs run on Linux under Wine (Debian package wine64), which maps
+# drive Z: to the file system's root.
+if(EXISTS /usr/lib/wine/wine64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+endif()

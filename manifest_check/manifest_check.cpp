@@ -46,9 +46,9 @@ int main(int /*argc*/, char** /*argv*/) try {
               << "      Plan 03-02 must emit app.vrmanifest beside velkor.exe.\n";
     return 1;
   }
-  // Only a regular file is opened: a directory, FIFO or device is never read.
+  // A directory, FIFO or device is never read; a file is read as bytes, never in text mode.
   std::ifstream in;
-  if (std::filesystem::is_regular_file(path, error)) in.open(path);
+  if (std::filesystem::is_regular_file(path, error)) in.open(path, std::ios::binary);
   if (!in.is_open()) in.setstate(std::ios::failbit);
   CHECK(in.good());
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -51,19 +51,19 @@ int main(int /*argc*/, char** /*argv*/) try {
   if (std::filesystem::is_regular_file(path, error)) in.open(path, std::ios::binary);
   if (!in.is_open()) in.setstate(std::ios::failbit);
   CHECK(in.good());
-
-  // The whole file, parsed strictly: no comments, only whitespace after the
-  // value. Any parse failure, an empty file included, is one report.
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  const std::string text = buffer.str();
+  // The whole file, read straight into one string of its size (and grown if the file grew
+  // meanwhile), then parsed strictly: no comments, only whitespace after the value.
+  const auto size = std::filesystem::file_size(path, error);
+  std::string text(error ? 0 : static_cast<std::size_t>(size), '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   const nlohmann::json doc = nlohmann::json::parse(text, /*cb=*/nullptr, /*allow_exceptions=*/false,
                                                    /*ignore_comments=*/false);
-  if (doc.is_discarded()) {
+  if (doc.is_discarded()) {  // any parse failure, an empty file included
     std::cerr << "FAIL: app.vrmanifest is not valid JSON\n";
     return 1;
   }
-
   // The document is an object whose source is the builtin one.
   CHECK(doc.contains("source"));
   CHECK(doc["source"].is_string());

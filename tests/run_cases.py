@@ -131,8 +131,8 @@ def place(case, path):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--checker", required=True, help="the built checker")
-    parser.add_argument("--manifest-path", required=True,
+    parser.add_argument("--checker", help="the built checker")
+    parser.add_argument("--manifest-path",
                         help="MANIFEST_PATH as configured; it stands in for {path} in err: lines")
     parser.add_argument("--host-path", help="where to write the manifest, if the configured "
                         "path names it in another form (a Windows path under an emulator)")
@@ -143,12 +143,26 @@ def main():
     parser.add_argument("--cases", action="append", default=[], help="a case file")
     parser.add_argument("--json-test-suite", help="a folder of y_ and n_ JSON texts")
     parser.add_argument("--reference", help="the reference manifest, for --json-test-suite")
+    parser.add_argument("--only", action="append", default=[], help="run only the cases named")
+    parser.add_argument("--seeds", help="write each case's manifest to this folder, run nothing")
     args = parser.parse_args()
 
     cases = [case for file in args.cases for case in read_cases(file)]
     if args.json_test_suite:
         with open(args.reference, "rb") as f:
             cases += corpus_cases(args.json_test_suite, f.read())
+    if args.only:
+        cases = [case for case in cases if case["name"] in args.only]
+        missing = set(args.only) - {case["name"] for case in cases}
+        if missing:
+            sys.exit(f"no such case: {', '.join(sorted(missing))}")
+    if args.seeds:
+        os.makedirs(args.seeds, exist_ok=True)
+        for number, case in enumerate(cases):
+            if case["in"] and len(case["in"]) < 1 << 20:
+                with open(os.path.join(args.seeds, f"case-{number:03}"), "wb") as f:
+                    f.write(case["in"])
+        return 0
     path = args.host_path or args.manifest_path
     os.makedirs(os.path.dirname(path), exist_ok=True)
     newline = b"\r\n" if args.crlf else b"\n"

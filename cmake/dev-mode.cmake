@@ -4,3 +4,12 @@ include(CTest)
 if(BUILD_TESTING)
   add_subdirectory(tests)
 endif()
+
+# ---- Analysis ----
+
+# clang-tidy (.clang-tidy), cppcheck and the format check run as tests of a
+# native developer build, and must find nothing.
+option(manifest_check_ANALYSIS "Run clang-tidy, cppcheck and the format check as tests" ON)
+if(BUILD_TESTING AND manifest_check_ANALYSIS AND NOT CMAKE_CROSSCOMPILING)
+  include(cmake/analysis.cmake)
+endif()

@@ -1,2 +1,4 @@
 // Stands in for the application's executable.
-int main() { return 0; }
+int main() {
+  return 0;
+}

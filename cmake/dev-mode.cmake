@@ -13,3 +13,10 @@ option(manifest_check_ANALYSIS "Run clang-tidy, cppcheck and the format check as
 if(BUILD_TESTING AND manifest_check_ANALYSIS AND NOT CMAKE_CROSSCOMPILING)
   include(cmake/analysis.cmake)
 endif()
+
+# ---- Benchmark ----
+
+option(manifest_check_BENCH "Build the benchmark programs of bench/" OFF)
+if(manifest_check_BENCH)
+  add_subdirectory(bench)
+endif()

@@ -11,10 +11,11 @@ function(manifest_check_validate_path path)
   if(path MATCHES [[\\]])
     message(FATAL_ERROR "MANIFEST_PATH must use forward slashes: \"${path}\". ${hint}.")
   endif()
-  # A double quote would end the string literal; a semicolon would split the
-  # compile definition in two; control characters have no place in a path.
-  if(path MATCHES "[\";\n\r\t]")
-    message(FATAL_ERROR "MANIFEST_PATH holds a character it cannot hold (\", ; or a control character): \"${path}\".")
+  # A double quote would end the string literal, a semicolon would split the
+  # compile definition in two, a # would start a comment in the build files;
+  # control characters have no place in a path.
+  if(path MATCHES "[\";#\n\r\t]")
+    message(FATAL_ERROR "MANIFEST_PATH holds a character it cannot hold (\", ;, # or a control character): \"${path}\".")
   endif()
   if(NOT path MATCHES "^(/|[A-Za-z]:/)")
     message(FATAL_ERROR "MANIFEST_PATH must be absolute, not \"${path}\". ${hint}.")

@@ -1,6 +1,7 @@
 # ---- In-source guard ----
 
-if(CMAKE_SOURCE_DIR STREQUAL CMAKE_BINARY_DIR)
+# Only for a standalone build: an application's build is its own to lay out.
+if(CMAKE_SOURCE_DIR STREQUAL CMAKE_BINARY_DIR AND CMAKE_SOURCE_DIR STREQUAL CMAKE_CURRENT_SOURCE_DIR)
   message(
       FATAL_ERROR
       "In-source builds are not supported. "

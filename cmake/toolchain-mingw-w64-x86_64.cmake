@@ -25,6 +25,4 @@ set(MANIFEST_CHECK_NLOHMANN_JSON_HEADERS /usr/include/nlohmann)
 
 # Built programs run on Linux under Wine (Debian package wine64), which maps
 # drive Z: to the file system's root.
-if(EXISTS /usr/lib/wine/wine64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
-endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)

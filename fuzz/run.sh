@@ -42,3 +42,22 @@ if [ "$crashes" != 0 ] || [ "$hangs" != 0 ]; then
   echo "fuzzing found crashes or hangs: inputs in $findings/default" >&2
   exit 1
 fi
+
+# Every input the campaign kept must also give a well-formed verdict: the two
+# PASS lines and status 0, or one FAIL line alone and status 1.
+python3 - "$findings/default/queue" "$input" "$build/manifest_check/manifest_check" <<'PY'
+import os, re, shutil, subprocess, sys
+queue, path, checker = sys.argv[1:]
+passed = b"PASS: arguments field locked to string form per A2\nPASS: app.vrmanifest schema valid\n"
+failed = re.compile(rb"FAIL: [^\n]*\n\Z")
+names = [name for name in sorted(os.listdir(queue)) if os.path.isfile(os.path.join(queue, name))]
+wrong = []
+for name in names:
+    shutil.copyfile(os.path.join(queue, name), path)
+    run = subprocess.run([checker], capture_output=True, timeout=30)
+    if not ((run.returncode, run.stdout, run.stderr) == (0, passed, b"")
+            or (run.returncode == 1 and run.stdout == b"" and failed.match(run.stderr))):
+        wrong.append(name)
+print(f"verdicts: {len(names) - len(wrong)} well formed, {len(wrong)} not")
+sys.exit(f"inputs with a malformed verdict: {wrong}" if wrong else 0)
+PY

@@ -29,5 +29,6 @@ add_test(NAME clang_tidy COMMAND "${CLANG_TIDY}" -p "${PROJECT_BINARY_DIR}" --qu
 
 # The formatter keeps every check on its line; a source it would change fails.
 file(GLOB_RECURSE cxx_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/manifest_check/*.cpp"
-     "${PROJECT_SOURCE_DIR}/tests/*.cpp" "${PROJECT_SOURCE_DIR}/bench/*.cpp")
+     "${PROJECT_SOURCE_DIR}/tests/*.cpp" "${PROJECT_SOURCE_DIR}/bench/*.cpp"
+     "${PROJECT_SOURCE_DIR}/fuzz/*.cpp")
 add_test(NAME clang_format COMMAND "${CLANG_FORMAT}" --dry-run -Werror ${cxx_sources})

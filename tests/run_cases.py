@@ -6,15 +6,21 @@ names what lies at the manifest path, the command-line arguments, and the exact
 standard output, standard error and exit status. The checker reads the one path
 it was built with, so the runner writes each case there and the cases run one
 after another. --json-test-suite adds the cases of a JSON parsing corpus.
+
+A case with memory limits runs once under each, and each run must give the
+case's verdict or its alternative ("or" lines). Under an emulator, a run that
+fails in the emulator's own known ways is run once more, and said so.
 """
 
 import argparse
+import errno
 import os
 import re
 import shutil
 import stat
 import subprocess
 import sys
+from concurrent.futures import ThreadPoolExecutor
 
 # "y_" texts are embedded as the value of this member of the reference manifest.
 EXTRA_MEMBER = b',\n  "extra": '
@@ -24,6 +30,15 @@ NUL_ENDS_TEXT = {
     "n_multidigit_number_then_00.json": b"FAIL: doc.contains(\"source\") at line 68\n",
 }
 INVALID = b"FAIL: app.vrmanifest is not valid JSON\n"
+# How an emulated run fails for the emulator's own reasons: the host's loader
+# asserts as the emulator exits, or the run ends with status 1 and says nothing
+# (a report always says something).
+EMULATOR_FAULTS = (
+    lambda run: run.returncode == 127 and b"Inconsistency detected by ld.so" in run.stderr,
+    lambda run: run.returncode == 1 and not run.stdout and not run.stderr,
+)
+KEYS = ("case", "in", "fill", "size", "at", "args", "memory", "out", "err", "status", "or out",
+        "or err", "or status")
 
 
 def unescape(text):
@@ -41,12 +56,12 @@ def read_cases(path):
                 continue
             key, sep, value = line.partition(":")
             value = value[1:] if value.startswith(" ") else value
-            if not sep or key not in ("case", "in", "fill", "at", "args", "memory", "out", "err",
-                                      "status"):
+            if not sep or key not in KEYS:
                 sys.exit(f"{path}:{number}: not a case line: {line!r}")
             if key == "case":
-                case = {"name": value, "in": [], "at": "file", "args": [], "memory": None,
-                        "out": [], "err": [], "status": None, "where": f"{path}:{number}"}
+                case = {"name": value, "in": [], "at": "file", "args": [], "memory": [], "size": None,
+                        "out": [], "err": [], "status": None, "or out": [], "or err": [],
+                        "or status": None, "where": f"{path}:{number}"}
                 cases.append(case)
             elif case is None:
                 sys.exit(f"{path}:{number}: {key}: before the first case")
@@ -54,15 +69,22 @@ def read_cases(path):
                 case["in"].append(unescape(value))
             elif key == "fill":
                 count, _, text = value.partition(" ")
-                case["in"].append(unescape(text) * int(count))
+                piece = unescape(text)
+                if b"{n}" in piece:  # numbered: the first piece holds 0, the next 1, ...
+                    head, tail = piece.split(b"{n}", 1)
+                    case["in"].append(b"".join(b"%s%d%s" % (head, n, tail) for n in range(int(count))))
+                else:
+                    case["in"].append(piece * int(count))
             elif key == "memory":
-                case["memory"] = int(value) << 20
-            elif key in ("out", "err"):
+                case["memory"] = [int(mib) for mib in value.split()]
+            elif key == "size":
+                case["size"] = int(value)
+            elif key in ("out", "err", "or out", "or err"):
                 case[key].append(value)
             elif key == "args":
                 case["args"] = value.split()
-            elif key == "status":
-                case["status"] = int(value)
+            elif key in ("status", "or status"):
+                case[key] = int(value)
             else:
                 case["at"] = value
     for case in cases:
@@ -70,6 +92,10 @@ def read_cases(path):
             sys.exit(f"{case['where']}: case {case['name']!r} has no status")
         case["in"] = b"\n".join(case["in"])
     return cases
+
+
+CORPUS_CASE = {"at": "file", "args": [], "memory": [], "size": None, "out": [], "err": [],
+               "or out": [], "or err": [], "or status": None}
 
 
 def corpus_cases(folder, reference):
@@ -84,22 +110,26 @@ def corpus_cases(folder, reference):
         with open(os.path.join(folder, name), "rb") as f:
             text = f.read()
         if name.startswith("y_"):
-            cases.append({"name": name, "at": "file", "args": [], "status": 0, "out": passed,
-                          "err": [], "in": head[:-1].rstrip() + EXTRA_MEMBER + text + b"\n}\n"})
+            cases.append(dict(CORPUS_CASE, name=name, status=0, out=passed,
+                              **{"in": head[:-1].rstrip() + EXTRA_MEMBER + text + b"\n}\n"}))
         elif name.startswith("n_"):
             err = NUL_ENDS_TEXT.get(name, INVALID)
-            cases.append({"name": name, "at": "file", "args": [], "status": 1, "out": [],
-                          "err": [err.decode().rstrip("\n")], "in": text})
+            cases.append(dict(CORPUS_CASE, name=name, status=1, err=[err.decode().rstrip("\n")],
+                              **{"in": text}))
     return cases
 
 
 def clear(path):
     os.chmod(os.path.dirname(path), 0o755)
-    for each in (path, path + ".target"):
+    for each in (path, path + ".target", SPARSE):
         if os.path.isdir(each) and not os.path.islink(each):
             shutil.rmtree(each)
         elif os.path.lexists(each):
             os.remove(each)
+
+
+# Where a sparse file larger than the manifest's file system can hold is made.
+SPARSE = "/dev/shm/manifest_check-sparse"
 
 
 def place(case, path):
@@ -109,6 +139,15 @@ def place(case, path):
     if at in ("file", "unreadable", "unsearchable"):
         with open(path, "wb") as f:
             f.write(data)
+        if case["size"] is not None:  # NUL bytes up to the size, stored as a hole
+            try:
+                os.truncate(path, case["size"])
+            except OSError as error:  # too large for this file system: a link to memory's
+                if error.errno != errno.EFBIG:
+                    raise
+                shutil.move(path, SPARSE)
+                os.truncate(SPARSE, case["size"])
+                os.symlink(SPARSE, path)
         if at == "unreadable":
             os.chmod(path, 0)
         elif at == "unsearchable":
@@ -127,8 +166,39 @@ def place(case, path):
         os.mkfifo(path)
     elif at == "device":
         os.symlink("/dev/zero", path)
+    elif at == "read error":
+        os.symlink("/proc/self/mem", path)  # its first page is never mapped: reading it fails
     elif at != "missing":
         sys.exit(f"{case['where']}: unknown at: {at!r}")
+
+
+def verdicts(case, args):
+    """The verdict the case expects, and its alternative if it has one."""
+    newline = b"\r\n" if args.crlf else b"\n"
+
+    def verdict(out, err, status):
+        return {"status": status,
+                "stdout": b"".join(line.encode() + newline for line in out),
+                "stderr": b"".join(line.replace("{path}", args.manifest_path).encode() + newline
+                                   for line in err)}
+    expected = [verdict(case["out"], case["err"], case["status"])]
+    if case["or status"] is not None:
+        expected.append(verdict(case["or out"], case["or err"], case["or status"]))
+    return expected
+
+
+def run(command, args, user=None, memory=None):
+    """Runs the checker once: its status, output and error, or why it did not end."""
+    if memory:  # the most address space, in MiB, set by the shell that starts it
+        command = ["sh", "-c", f'ulimit -v {memory << 10} && exec "$@"', "sh"] + command
+    try:
+        done = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=args.timeout, user=user)
+    except subprocess.TimeoutExpired:
+        return {"status": f"still running after {args.timeout} s"}, None
+    except PermissionError:
+        return {"status": "not run: nobody may not run the checker where it lies"}, None
+    return {"status": done.returncode, "stdout": done.stdout, "stderr": done.stderr}, done
 
 
 def main():
@@ -138,10 +208,15 @@ def main():
                         help="MANIFEST_PATH as configured; it stands in for {path} in err: lines")
     parser.add_argument("--host-path", help="where to write the manifest, if the configured "
                         "path names it in another form (a Windows path under an emulator)")
-    parser.add_argument("--wrapper", default="", help="command that runs the checker, split at spaces")
+    parser.add_argument("--emulator", default="",
+                        help="emulator that runs the checker, split at spaces; its known faults "
+                        "are retried once")
+    parser.add_argument("--wrapper", default="", help="command that runs the checker natively "
+                        "(valgrind), split at spaces; never retried")
     parser.add_argument("--crlf", action="store_true", help="expect each line to end in CR LF")
-    parser.add_argument("--skip", action="append", default=[], help="name of a case to skip")
     parser.add_argument("--timeout", type=float, default=20.0, help="seconds a run may take")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1,
+                        help="runs of one case under its memory limits at once")
     parser.add_argument("--cases", action="append", default=[], help="a case file")
     parser.add_argument("--json-test-suite", help="a folder of y_ and n_ JSON texts")
     parser.add_argument("--reference", help="the reference manifest, for --json-test-suite")
@@ -167,56 +242,57 @@ def main():
         return 0
     path = args.host_path or args.manifest_path
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    newline = b"\r\n" if args.crlf else b"\n"
+    command = args.emulator.split() + args.wrapper.split() + [args.checker]
     # Permissions bind no root: those cases run the checker as nobody then.
     nobody = None
     if hasattr(os, "geteuid") and os.geteuid() == 0:
         import pwd
         nobody = pwd.getpwnam("nobody").pw_uid
 
-    passed = failed = skipped = 0
+    passed = failed = retried = 0
     for case in cases:
-        unprivileged = case["at"] in ("unreadable", "unsearchable")
-        if case["name"] in args.skip or ((case.get("memory") or unprivileged) and args.wrapper):
-            print(f"skip  {case['name']}")
-            skipped += 1
-            continue
         clear(path)
         place(case, path)
-        expected = {
-            "status": case["status"],
-            "stdout": b"".join(line.encode() + newline for line in case["out"]),
-            "stderr": b"".join(line.replace("{path}", args.manifest_path).encode() + newline
-                               for line in case["err"]),
-        }
-        command = args.wrapper.split() + [args.checker] + case["args"]
-        try:
-            limit = case.get("memory")
-            if limit:
-                import resource
+        expected = verdicts(case, args)
+        user = nobody if case["at"] in ("unreadable", "unsearchable") else None
 
-                def limit_memory():
-                    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-            run = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
-                                 timeout=args.timeout, user=nobody if unprivileged else None,
-                                 preexec_fn=limit_memory if limit else None)
-            actual = {"status": run.returncode, "stdout": run.stdout, "stderr": run.stderr}
-        except subprocess.TimeoutExpired:
-            actual = {"status": f"still running after {args.timeout} s"}
-        except PermissionError:
-            actual = {"status": "not run: nobody may not run the checker where it lies"}
-        wrong = [key for key in expected if expected[key] != actual.get(key)]
+        def attempt(memory):
+            actual, done = run(command + case["args"], args, user, memory)
+            if args.emulator and done and any(fault(done) for fault in EMULATOR_FAULTS):
+                print(f"retry {case['name']}: emulator fault, status {done.returncode}, "
+                      f"error {done.stderr[:120]!r}")
+                actual, _ = run(command + case["args"], args, user, memory)
+                return actual, 1
+            return actual, 0
+
+        limits = case["memory"] or [None]
+        with ThreadPoolExecutor(max_workers=args.jobs) as pool:
+            results = list(pool.map(attempt, limits))
+        retried += sum(again for _, again in results)
+        wrong = [(memory, actual) for memory, (actual, _) in zip(limits, results)
+                 if actual not in expected]
         if wrong:
             failed += 1
             print(f"FAIL  {case['name']}")
-            for key in wrong:
-                print(f"      {key}: expected {expected[key]!r}\n      {' ' * len(key)}  got      "
-                      f"{actual.get(key)!r}")
+            for memory, actual in wrong:
+                under = f" under {memory} MiB" if memory else ""
+                for key in expected[0]:
+                    if expected[0][key] != actual.get(key):
+                        print(f"      {key}{under}: expected {expected[0][key]!r}\n"
+                              f"      {' ' * len(key + under)}  got      {actual.get(key)!r}")
         else:
             passed += 1
-            print(f"ok    {case['name']}")
+            tally = ""
+            if case["memory"]:  # under which limits each verdict came
+                first = [str(m) for m, (actual, _) in zip(limits, results) if actual == expected[0]]
+                other = [str(m) for m, (actual, _) in zip(limits, results) if actual != expected[0]]
+                tally = f" [MiB, the verdict: {' '.join(first) or '-'}; the other: {' '.join(other) or '-'}]"
+            print(f"ok    {case['name']}{tally}")
     clear(path)
-    print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    summary = f"{passed} passed, {failed} failed"
+    if args.emulator:
+        summary += f" ({retried} runs retried after an emulator fault)"
+    print(summary)
     return 1 if failed or not passed else 0
 
 

@@ -20,3 +20,11 @@ option(manifest_check_BENCH "Build the benchmark programs of bench/" OFF)
 if(manifest_check_BENCH)
   add_subdirectory(bench)
 endif()
+
+# ---- Fuzzing ----
+
+# The persistent-mode fuzz target of fuzz/ (preset fuzz, fuzz/run.sh).
+option(manifest_check_FUZZ "Build the persistent-mode fuzz target of fuzz/ (AFL++'s compiler)" OFF)
+if(manifest_check_FUZZ)
+  add_subdirectory(fuzz)
+endif()

@@ -18,11 +18,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# nlohmann/json is header-only, so the host's package serves the cross build
-# too; but only its nlohmann/ folder may be seen: the rest of /usr/include is
-# the host's C library, which breaks a Windows build.
-set(MANIFEST_CHECK_NLOHMANN_JSON_HEADERS /usr/include/nlohmann)
-
 # Built programs run on Linux under Wine (Debian package wine64), which maps
 # drive Z: to the file system's root.
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)

@@ -1,21 +1,18 @@
 #!/usr/bin/env python3
 """Stands in for an emulator that fails for its own reasons, to test the runner.
 
-  fake_emulator.py every|always COUNTER COMMAND...
+  fake_emulator.py loader|silent once|always COMMAND...
 
-"every": each second run faults, by turns as the host's loader asserting at
-exit and as a silent status 1; the others run COMMAND. "always": every run
-faults. COUNTER is a file that counts the runs.
+Faults as the host's loader asserting at exit (status 127) or as a run that
+ends with status 1 and says nothing: "once" on the first run of each case,
+running COMMAND on the runner's retry (CASE_ATTEMPT=2); "always" every time.
 """
 import os
 import sys
 
-mode, counter, command = sys.argv[1], sys.argv[2], sys.argv[3:]
-runs = int(open(counter).read()) + 1 if os.path.exists(counter) else 1
-with open(counter, "w") as f:
-    f.write(str(runs))
-if mode == "always" or runs % 2:
-    if runs % 4 == 1:
+fault, when, command = sys.argv[1], sys.argv[2], sys.argv[3:]
+if when == "always" or os.environ.get("CASE_ATTEMPT") != "2":
+    if fault == "loader":
         sys.stderr.write("Inconsistency detected by ld.so: dl-fini.c: 87: _dl_fini: "
                          "Assertion `ns != LM_ID_BASE || i == nloaded' failed!\n")
         sys.exit(127)

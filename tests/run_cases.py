@@ -52,6 +52,8 @@ def read_cases(path):
     with open(path, encoding="utf-8") as lines:
         for number, line in enumerate(lines, 1):
             line = line.rstrip("\n")
+            if "\t" in line or line.endswith(" "):  # an editor could drop or change them unseen
+                sys.exit(f"{path}:{number}: a raw tab or trailing space: write it as \\x09 or \\x20")
             if not line.strip() or line.startswith("#"):
                 continue
             key, sep, value = line.partition(":")
@@ -187,13 +189,15 @@ def verdicts(case, args):
     return expected
 
 
-def run(command, args, user=None, memory=None):
-    """Runs the checker once: its status, output and error, or why it did not end."""
+def run(command, args, user=None, memory=None, attempt=1):
+    """Runs the checker once: its status, output and error, or why it did not end.
+    CASE_ATTEMPT in its environment says whether this is a run's retry (2)."""
     if memory:  # the most address space, in MiB, set by the shell that starts it
         command = ["sh", "-c", f'ulimit -v {memory << 10} && exec "$@"', "sh"] + command
     try:
         done = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=args.timeout, user=user)
+                              timeout=args.timeout, user=user,
+                              env=dict(os.environ, CASE_ATTEMPT=str(attempt)))
     except subprocess.TimeoutExpired:
         return {"status": f"still running after {args.timeout} s"}, None
     except PermissionError:
@@ -261,7 +265,7 @@ def main():
             if args.emulator and done and any(fault(done) for fault in EMULATOR_FAULTS):
                 print(f"retry {case['name']}: emulator fault, status {done.returncode}, "
                       f"error {done.stderr[:120]!r}")
-                actual, _ = run(command + case["args"], args, user, memory)
+                actual, _ = run(command + case["args"], args, user, memory, attempt=2)
                 return actual, 1
             return actual, 0
 

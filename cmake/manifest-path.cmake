@@ -79,6 +79,14 @@ function(manifest_check_validate_path path)
     )
   endif()
 
+  # Generator expressions that give a character refused above.
+  if(path MATCHES [[\$<(QUOTE|SEMICOLON)>]])
+    message(
+        FATAL_ERROR
+        "MANIFEST_PATH holds ${CMAKE_MATCH_0}, which gives a character it cannot hold: \"${path}\"."
+    )
+  endif()
+
   # The Visual Studio generators write the path into a project file whose
   # values MSBuild expands: %XX (two hex digits) is decoded to the byte XX,
   # %(NAME) is item metadata, @(NAME) an item list, and CMake escapes none of

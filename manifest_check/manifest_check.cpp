@@ -124,11 +124,11 @@ static std::error_code read_all(std::ifstream& file, const std::filesystem::path
   constexpr std::size_t piece = std::size_t{1} << 30;  // 1 GiB
   constexpr std::size_t least = std::size_t{1} << 16;  // the least a string grows by
   std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  const auto size = std::filesystem::file_size(path, error);
   if (!error && size > text.max_size()) out_of_memory();
   text.resize(error ? 0 : static_cast<std::size_t>(size));
-  file.exceptions(std::ios::badbit);  // a failed read throws, carrying the system's reason
   try {
+    file.exceptions(std::ios::badbit);  // a failed read throws, carrying the system's reason
     std::size_t got = 0;
     while (true) {
       if (got == text.size()) {

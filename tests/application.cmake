@@ -4,6 +4,7 @@
 #   cmake -DSOURCE=<tests/application> -DBINARY=<tree> -DGENERATOR=<generator>
 #         [-DMAKE_PROGRAM=<path>] -DOPTIONS=<-D...|-D...> -DCONFIGS=<Debug|Release>
 #         -DEXPECT_<config>=<regular expression> -P application.cmake
+# With -DTESTS=<regular expression>, ctest runs only the tests it matches.
 # With -DRUN=<program>, that program of the tree is run instead of ctest,
 # "<config>" in its path standing for the configuration.
 # With -DREPOSITORY=<folder> -DPROJECT=<manifest_check's source>, the project's
@@ -51,6 +52,9 @@ foreach(config IN LISTS CONFIGS)
     string(REPLACE "<config>" "${config}" command "${BINARY}/${RUN}")
   else()
     set(command "${CMAKE_CTEST_COMMAND}" --test-dir "${BINARY}" -C ${config} --verbose)
+    if(TESTS)
+      list(APPEND command -R "${TESTS}")
+    endif()
   endif()
   run(${command})
   message("---- ${command}:\n${output}")

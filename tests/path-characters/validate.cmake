@@ -93,6 +93,9 @@ expect_refused("C:/x/d$(Configuration)/app.vrmanifest" "${dollar}")
 # Generator expressions are evaluated before the path is compiled in.
 expect_accepted("/x/bin/$<CONFIG>/app.vrmanifest")
 expect_accepted("/x/$<$<CONFIG:Debug>:debug>/app.vrmanifest")
+# ... but not to a character that a path cannot hold.
+expect_refused("/x/a$<QUOTE>b/app.vrmanifest" "which gives a character it cannot hold")
+expect_refused("/x/a$<SEMICOLON>b/app.vrmanifest" "which gives a character it cannot hold")
 
 # ---- What MSBuild expands or decodes ----
 

@@ -18,7 +18,6 @@ import os
 import re
 import shlex
 import shutil
-import stat
 import subprocess
 import sys
 import zlib

@@ -11,7 +11,8 @@ add_test(
     NAME cppcheck
     COMMAND "${CPPCHECK}" --enable=warning,style,performance,portability --std=c++17
             --platform=${cppcheck_platform} --error-exitcode=1 --inline-suppr --quiet
-            --library=std "-DMANIFEST_PATH=\"${MANIFEST_PATH}\"" "${checker_source}"
+            --library=std "-I$<TARGET_PROPERTY:manifest_check,BINARY_DIR>/manifest_check-path/$<CONFIG>"
+            "${checker_source}"
 )
 
 # clang-tidy needs a native compile database; the format is the same for all.

@@ -1,8 +1,17 @@
 # nlohmann/json is header-only and comes installed: Debian 12 packages it as
 # nlohmann-json3-dev. It is never downloaded or vendored.
+#
+# An application that has its own copy provides it as the target
+# nlohmann_json::nlohmann_json (what find_package and the library's own
+# CMakeLists.txt define) or nlohmann_json, and that copy is used. Whichever
+# copy it is, the checker's source refuses to compile with a version before
+# 3.11.2 or after 3.x.
 
 if(TARGET nlohmann_json::nlohmann_json)
-  return() # the enclosing build provides it already
+  return()
+elseif(TARGET nlohmann_json)
+  add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json)
+  return()
 endif()
 
 # Being header-only, the host's package serves a cross build too: it is

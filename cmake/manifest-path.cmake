@@ -1,45 +1,41 @@
-# MANIFEST_PATH is compiled into the checker as a string literal and used
-# unchanged, so it must be an absolute path written with forward slashes:
-# /dir/app.vrmanifest, or C:/dir/app.vrmanifest for a Windows target. Its text
-# is checked here rather than with if(IS_ABSOLUTE), which judges by the host:
-# a cross build on Linux must accept a drive letter.
+# MANIFEST_PATH reaches the checker through a header that CMake writes for
+# each configuration with file(GENERATE), its generator expressions evaluated,
+# as a raw string literal. No build tool reads it on a command line, so every
+# character is kept as given ($, %, @, ;, #, " and the rest). Refused is only
+# what no checker can use: a path that is empty or not absolute, a backslash,
+# a control character, text that is not UTF-8. An absolute path is /dir/... or,
+# for a Windows target, C:/dir/...: it is judged by its text rather than with
+# if(IS_ABSOLUTE), which judges by the host, so a cross build on Linux accepts
+# a drive letter.
 #
-# The path reaches the compiler through the build files of every generator,
-# and each build tool reads some text there as its own. Configure refuses
-# what a tool would rewrite; every other character is kept as given (tested
-# with make, Ninja and Ninja Multi-Config: single quotes, backticks, & | < >
-# ! * ? ^ = , : + ~ ( ) [ ] { } @ % DEL, spaces and UTF-8 text all reach the
-# checker unchanged).
-# The path is checked as written, before generator expressions are evaluated.
-function(manifest_check_validate_path path)
+# A path without generator expressions is judged at configure; one with them is
+# judged at build time on the value the build uses, before the checker is
+# linked: cmake -DPATH_FILE=<the evaluated path's file> -P manifest-path.cmake
+
+# Stops with the reason when PATH, the value the checker would read, cannot be
+# used. WHERE says where that value came from, for the message.
+function(manifest_check_validate_path path where)
   set(hint "Set MANIFEST_PATH to the absolute path of app.vrmanifest beside velkor.exe")
   if(path STREQUAL "")
-    message(FATAL_ERROR "MANIFEST_PATH is empty. ${hint}.")
+    message(FATAL_ERROR "MANIFEST_PATH${where} is empty. ${hint}.")
   endif()
   if(path MATCHES [[\\]])
-    message(FATAL_ERROR "MANIFEST_PATH must use forward slashes: \"${path}\". ${hint}.")
+    message(FATAL_ERROR "MANIFEST_PATH${where} holds a backslash: \"${path}\". Write it with forward slashes.")
   endif()
 
   # The bytes as hex text, each followed by a space ("2f 78 c3 bc "), so that
   # a pattern of whole bytes can only match at a byte.
   string(HEX "${path}" hex)
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "\\1 " bytes "${hex}")
-
-  # A double quote would end the string literal, a semicolon would split the
-  # compile definition in two, a # would start a comment in the build files.
-  # A control character (01 to 1F) cannot be in a Windows file name, and all
-  # but tab, line feed and carriage return cannot be in the XML of a Visual
-  # Studio project; DEL (7F) can be in both, and is kept.
-  if(path MATCHES "[\";#]" OR " ${bytes}" MATCHES " [01][0-9a-f] ")
-    message(FATAL_ERROR "MANIFEST_PATH holds a character it cannot hold (\", ;, # or a control character): \"${path}\".")
+  # No file name holds one on Windows, and no report line could show it.
+  if(" ${bytes}" MATCHES " [01][0-9a-f] ")
+    message(FATAL_ERROR "MANIFEST_PATH${where} holds a control character: \"${path}\".")
   endif()
 
-  # The checker reads the path as UTF-8 (std::filesystem::u8path); on Windows
-  # other bytes cannot be converted and the checker fails at run time. Every
-  # well-formed UTF-8 character is removed; any byte left begins none. The
-  # characters are removed one match at a time: a single pattern repeated over
-  # the whole path would recurse once per character and overflow the stack on
-  # a long path.
+  # The checker reads the path as UTF-8; on Windows other bytes cannot be
+  # converted. Every well-formed UTF-8 character is removed; any byte left
+  # begins none. One match at a time: a single pattern repeated over the whole
+  # path would recurse once per character and overflow on a long path.
   set(c "[89ab][0-9a-f] ") # a continuation byte, 80 to BF
   set(
       utf8_character
@@ -59,48 +55,32 @@ function(manifest_check_validate_path path)
     string(TOUPPER "${byte}" byte)
     message(
         FATAL_ERROR
-        "MANIFEST_PATH is not UTF-8 text (its byte 0x${byte} begins no well-formed UTF-8 "
-        "sequence): \"${path}\". The checker reads the path as UTF-8, and a Windows build "
-        "fails on any other bytes; give the path in UTF-8."
-    )
-  endif()
-
-  # A $ begins a variable reference in the build files. CMake passes $(NAME)
-  # through to them on purpose: make substitutes it and Ninja stops at it.
-  # The Visual Studio generators escape no $ at all, and MSBuild expands
-  # $(NAME). Only $< passes, as the start of a generator expression, which
-  # CMake evaluates before it writes the build files.
-  if(path MATCHES [[\$([^<]|$)]])
-    message(
-        FATAL_ERROR
-        "MANIFEST_PATH holds a $ that does not start a generator expression $<...>: "
-        "\"${path}\". The build tools read a $ there as the start of a variable (make and "
-        "MSBuild expand $(NAME), Ninja stops at it), so a $ may only begin $<...>."
-    )
-  endif()
-
-  # Generator expressions that give a character refused above.
-  if(path MATCHES [[\$<(QUOTE|SEMICOLON)>]])
-    message(
-        FATAL_ERROR
-        "MANIFEST_PATH holds ${CMAKE_MATCH_0}, which gives a character it cannot hold: \"${path}\"."
-    )
-  endif()
-
-  # The Visual Studio generators write the path into a project file whose
-  # values MSBuild expands: %XX (two hex digits) is decoded to the byte XX,
-  # %(NAME) is item metadata, @(NAME) an item list, and CMake escapes none of
-  # them. A % or @ otherwise is kept.
-  if(path MATCHES "%[0-9A-Fa-f][0-9A-Fa-f]|%\\(|@\\(")
-    message(
-        FATAL_ERROR
-        "MANIFEST_PATH holds \"${CMAKE_MATCH_0}\", which MSBuild (the Visual Studio "
-        "generators) would decode or expand: \"${path}\". A % may not be followed by two "
-        "hex digits or by (, nor an @ by (."
+        "MANIFEST_PATH${where} is not UTF-8 text (its byte 0x${byte} begins no well-formed "
+        "UTF-8 sequence): \"${path}\". The checker reads the path as UTF-8."
     )
   endif()
 
   if(NOT path MATCHES "^(/|[A-Za-z]:/)")
-    message(FATAL_ERROR "MANIFEST_PATH must be absolute, not \"${path}\". ${hint}.")
+    message(FATAL_ERROR "MANIFEST_PATH${where} must be absolute, not \"${path}\". ${hint}.")
   endif()
 endfunction()
+
+# The path as written in CMake: judged now unless generator expressions will
+# change it. The raw string literal that holds it ends at )MANIFEST_PATH".
+function(manifest_check_validate_setting path)
+  string(FIND "${path}" [[)MANIFEST_PATH"]] end)
+  if(NOT end EQUAL -1)
+    message(FATAL_ERROR "MANIFEST_PATH holds )MANIFEST_PATH\", which ends the literal that carries it: \"${path}\".")
+  endif()
+  string(FIND "${path}" "$<" expression)
+  if(expression EQUAL -1)
+    manifest_check_validate_path("${path}" "")
+  endif()
+endfunction()
+
+# ---- Build time: the evaluated path of one configuration ----
+
+if(CMAKE_SCRIPT_MODE_FILE AND DEFINED PATH_FILE)
+  file(READ "${PATH_FILE}" path)
+  manifest_check_validate_path("${path}" " (after its generator expressions)")
+endif()

@@ -13,7 +13,7 @@
 #include <system_error>
 
 #include <nlohmann/json.hpp>
-
+#include "manifest_path.hpp"  // MANIFEST_PATH, written by the build for each configuration
 // The exit status of the verdict once it is written, -1 before: see out_of_memory().
 static int reported = -1;
 [[noreturn]] static void out_of_memory();
@@ -159,3 +159,12 @@ static bool holds(const Condition& condition) {
     return false;
   }
 }
+
+// The parse and the queries are those of nlohmann/json 3.11.2, whatever copy of it a build uses.
+constexpr int json_least_minor = 11;
+constexpr int json_least_patch = 2;
+static_assert(NLOHMANN_JSON_VERSION_MAJOR == 3 &&
+                  (NLOHMANN_JSON_VERSION_MINOR > json_least_minor ||
+                   (NLOHMANN_JSON_VERSION_MINOR == json_least_minor &&
+                    NLOHMANN_JSON_VERSION_PATCH >= json_least_patch)),
+              "manifest_check needs nlohmann/json 3.11.2 or a later 3.x");

@@ -3,67 +3,67 @@
 // that fails is the verdict. Each failure names the line its check stands on: never move a check.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <new>
 #include <string>
-#include <system_error>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 #include "manifest_path.hpp"  // MANIFEST_PATH, written by the build for each configuration
+
 // The exit status of the verdict once it is written, -1 before: see out_of_memory().
 static int reported = -1;
 [[noreturn]] static void out_of_memory();
-static std::error_code read_all(std::ifstream& file, const std::filesystem::path& path,
-                                std::string& text);
-template <typename Condition>
-static bool holds(const Condition& condition);
-// One rule: if it does not hold, print its text and line and fail the run.
-#define CHECK(cond)                                                \
-  do {                                                             \
-    if (!holds([&] { return static_cast<bool>(cond); })) {         \
-      std::cerr << "FAIL: " #cond " at line " << __LINE__ << "\n"; \
-      return reported = 1;                                         \
-    }                                                              \
-  } while (false)
+static int report(int status, std::string_view lines);
+static int not_found(const std::error_code& error);
+static bool read_all(const std::filesystem::path& path, std::ifstream& file, std::string& text);
+// Values are read as the library reads them, but for text from a value that is no string: that is
+// no text, which no rule requires, so a value of another type fails its check and throws nothing.
+template <typename T, typename = void>
+struct reader : nlohmann::adl_serializer<T> {};
+template <>
+struct reader<std::string> : nlohmann::adl_serializer<std::string> {
+  template <typename Json>
+  static void from_json(const Json& value, std::string& text);
+};
+using json = nlohmann::basic_json<std::map, std::vector, std::string, bool, std::int64_t,
+                                  std::uint64_t, double, std::allocator, reader>;
+// One rule: if it does not hold, its report is the condition's text and the line it stands on,
+// one string literal, so that reporting it needs no memory.
+#define LINE_TEXT(line) #line
+#define CHECK_AT(cond, line) \
+  if (!(cond)) return report(1, "FAIL: " #cond " at line " LINE_TEXT(line) "\n")
+#define CHECK(cond) CHECK_AT(cond, __LINE__)
 int main(int /*argc*/, char** /*argv*/) try {
   reported = -1;  // nothing written yet, also when a harness calls the entry again
   std::set_new_handler(out_of_memory);
   // MANIFEST_PATH is UTF-8 text, also on Windows, where a narrow path is read in the ANSI code page.
   const std::filesystem::path path = std::filesystem::u8path(MANIFEST_PATH);
   std::error_code error;  // set when the path cannot be examined (a link loop, say)
-  if (!std::filesystem::exists(path, error)) {
-    if (error) {
-      std::cerr << "FAIL: manifest file not accessible at " << MANIFEST_PATH << ": "
-                << error.message() << "\n";
-      return reported = 1;
-    }
-    std::cerr << "FAIL: manifest file not found at " << MANIFEST_PATH << "\n"
-              << "      Plan 03-02 must emit app.vrmanifest beside velkor.exe.\n";
-    return reported = 1;
-  }
-  // A directory, FIFO or device is never read; a file is read as bytes, never in text mode. A
-  // stream never opened is still good(), so it is failed here for the check to report it.
+  if (!std::filesystem::exists(path, error)) return not_found(error);
+  // A regular file is opened, and read as bytes, never in text mode; a directory, FIFO or device
+  // is not. What is read is no more than the file's size when it was examined.
   std::ifstream in;
-  if (std::filesystem::is_regular_file(path, error)) in.open(path, std::ios::binary);
-  if (!in.is_open()) in.setstate(std::ios::failbit);
-  CHECK(in.good());
-  // The whole file, in one string, then parsed strictly: no comments, only whitespace after the
-  // value. A read that fails reports the system's reason.
   std::string text;
-  if (const std::error_code failure = read_all(in, path, text)) {
-    std::cerr << "FAIL: app.vrmanifest could not be read: " << failure.message() << "\n";
-    return reported = 1;
-  }
-  const nlohmann::json doc = nlohmann::json::parse(text, /*cb=*/nullptr, /*allow_exceptions=*/false,
-                                                   /*ignore_comments=*/false);
+  if (read_all(path, in, text)) return reported;  // reading failed, and was reported
+  CHECK(in.good());
+  // The whole file is parsed strictly: no comments, and only whitespace after the value. A NUL
+  // byte outside a string ends the text, so what follows a complete value is never parsed.
+  const json doc = json::parse(text, /*cb=*/nullptr, /*allow_exceptions=*/false,
+                               /*ignore_comments=*/false);
   if (doc.is_discarded()) {  // any parse failure, an empty file included
-    std::cerr << "FAIL: app.vrmanifest is not valid JSON\n";
-    return reported = 1;
+    return report(1, "FAIL: app.vrmanifest is not valid JSON\n");
   }
+
+  // Each check below reads the document without changing it. A member is looked up only after
+  // the check of its presence, as the lookup of a missing member of a constant document is not
+  // defined; a value of the wrong type fails its check. The first check that fails is the
+  // verdict, and no later one is tested.
+
   // The document is an object whose source is the builtin one.
   CHECK(doc.contains("source"));
   CHECK(doc["source"].is_string());
@@ -74,7 +74,7 @@ int main(int /*argc*/, char** /*argv*/) try {
   CHECK(doc["applications"].is_array());
   CHECK(!doc["applications"].empty());
   // The entry names this application by its key,
-  const nlohmann::json& app = doc["applications"][0];
+  const json& app = doc["applications"][0];
   CHECK(app.contains("app_key"));
   CHECK(app["app_key"].get<std::string>() == "corvantis.velkor");
   // is launched by running an executable,
@@ -95,13 +95,31 @@ int main(int /*argc*/, char** /*argv*/) try {
   CHECK(app["arguments"].is_string());
   CHECK(app["arguments"].get<std::string>() == "--minimized");
 
-  std::cout << "PASS: arguments field locked to string form per A2\n"
-               "PASS: app.vrmanifest schema valid\n";
-  return reported = 0;
+  return report(0,
+                "PASS: arguments field locked to string form per A2\n"
+                "PASS: app.vrmanifest schema valid\n");
 } catch (const std::exception& e) {
   // No failure is known to end up here: each has its own report above.
-  std::cerr << "FAIL: app.vrmanifest could not be checked: " << e.what() << "\n";
-  return reported = 1;
+  return report(1, std::string("FAIL: app.vrmanifest could not be checked: ") + e.what() + "\n");
+}
+
+// Writes a verdict, PASS lines to standard output and a FAIL report to standard error, composed
+// whole before anything of it is written and written with one call, so that no failure can split
+// a report or fuse two. Returns the exit status.
+static int report(int status, std::string_view lines) {
+  reported = status;
+  (void)std::fwrite(lines.data(), 1, lines.size(), status == 0 ? stdout : stderr);
+  return status;
+}
+
+// The report of a path with nothing at it, or that could not be examined (error says why).
+static int not_found(const std::error_code& error) {
+  if (error) {
+    return report(
+        1, "FAIL: manifest file not accessible at " MANIFEST_PATH ": " + error.message() + "\n");
+  }
+  return report(1, "FAIL: manifest file not found at " MANIFEST_PATH
+                   "\n      Plan 03-02 must emit app.vrmanifest beside velkor.exe.\n");
 }
 
 // The new-handler: running out of memory ends the run at once, unwinding nothing, as freeing a
@@ -116,48 +134,52 @@ static void out_of_memory() {
   std::_Exit(reported);
 }
 
-// Reads the whole file into one string of its size, grown should the file grow meanwhile. It
+// Opens the manifest if it is a regular file, and reads it whole into text: no more than the size
+// it had when it was examined, so that a device or a growing file swapped in takes no more. It
 // reads at most 1 GiB a call, as the Windows C runtime counts a read's bytes in an int. A file
-// larger than a string can hold is memory running out. A failed read returns its reason.
-static std::error_code read_all(std::ifstream& file, const std::filesystem::path& path,
-                                std::string& text) {
-  constexpr std::size_t piece = std::size_t{1} << 30;  // 1 GiB
-  constexpr std::size_t least = std::size_t{1} << 16;  // the least a string grows by
+// larger than a string can hold, or an open that failed for want of memory, is memory running
+// out. Returns whether it reported a failed read; a file it did not open, or a folder swapped in
+// after the look, is left failed for the open check to report.
+static bool read_all(const std::filesystem::path& path, std::ifstream& file, std::string& text) {
+  constexpr std::uintmax_t piece = std::uintmax_t{1} << 30;  // 1 GiB
   std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
-  if (!error && size > text.max_size()) out_of_memory();
-  text.resize(error ? 0 : static_cast<std::size_t>(size));
-  try {
-    file.exceptions(std::ios::badbit);  // a failed read throws, carrying the system's reason
-    std::size_t got = 0;
-    while (true) {
-      if (got == text.size()) {
-        if (std::ifstream::traits_type::eq_int_type(file.peek(),
-                                                    std::ifstream::traits_type::eof())) {
-          break;
-        }
-        if (text.size() > text.max_size() - piece) out_of_memory();
-        text.resize(text.size() + std::clamp(text.size(), least, piece));
-      }
-      file.read(&text[got], static_cast<std::streamsize>(std::min(piece, text.size() - got)));
-      got += static_cast<std::size_t>(file.gcount());
-      if (!file) break;  // the end of the file
-    }
-    text.resize(got);
-  } catch (const std::ios_base::failure& failure) {
-    return failure.code();
+  const bool regular = std::filesystem::is_regular_file(path, error);
+  const std::uintmax_t size = regular ? std::filesystem::file_size(path, error) : 0;
+  if (regular && !error) {
+    errno = 0;
+    file.open(path, std::ios::binary);
+    if (!file.is_open() && errno == ENOMEM) out_of_memory();  // the C library could not allocate
   }
-  return {};
-}
-
-// Whether a check's condition holds; reading a value of another type as a string fails it.
-template <typename Condition>
-static bool holds(const Condition& condition) {
-  try {
-    return condition();
-  } catch (const nlohmann::json::type_error&) {
+  if (!file.is_open()) {
+    file.setstate(std::ios::failbit);  // a stream never opened is still good()
     return false;
   }
+  if (size > text.max_size()) out_of_memory();
+  text.resize(static_cast<std::size_t>(size));
+  std::uintmax_t got = 0;
+  try {
+    file.exceptions(std::ios::badbit);  // a failed read throws, carrying the system's reason
+    while (got < size) {
+      file.read(&text[got], static_cast<std::streamsize>(std::min(piece, size - got)));
+      got += static_cast<std::uintmax_t>(file.gcount());
+      if (!file) break;  // the file ended early: it shrank after it was examined
+    }
+  } catch (const std::ios_base::failure& failure) {
+    if (failure.code() == std::errc::is_a_directory) return false;  // the stream stays failed
+    const std::string line =
+        "FAIL: app.vrmanifest could not be read: " + failure.code().message() + "\n";
+    report(1, line);
+    return true;
+  }
+  text.resize(static_cast<std::size_t>(got));
+  file.clear();  // the end of the file is no failure
+  return false;
+}
+
+template <typename Json>
+void reader<std::string>::from_json(const Json& value, std::string& text) {
+  const std::string* string = value.template get_ptr<const std::string*>();
+  text = string != nullptr ? *string : std::string();
 }
 
 // The parse and the queries are those of nlohmann/json 3.11.2, whatever copy of it a build uses.

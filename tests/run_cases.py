@@ -8,8 +8,10 @@ it was built with, so the runner writes each case there and the cases run one
 after another. --json-test-suite adds the cases of a JSON parsing corpus.
 
 A case with memory limits runs once under each, and each run must give the
-case's verdict or its alternative ("or" lines). Under an emulator, a run that
-fails in the emulator's own known ways is run once more, and said so.
+case's verdict or its alternative ("or" lines). With --fail-allocations, each
+case runs once for every allocation it makes, failing that one allocation, and
+each run must likewise give one of the two. Under an emulator, a run that fails
+in the emulator's own known ways is run once more, and said so.
 """
 
 import argparse
@@ -20,6 +22,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+import tempfile
 import zlib
 from concurrent.futures import ThreadPoolExecutor
 
@@ -173,7 +176,8 @@ def place(case, path):
     elif at == "device":
         os.symlink("/dev/zero", path)
     elif at == "read error":
-        os.symlink("/proc/self/mem", path)  # its first page is never mapped: reading it fails
+        # A kernel file of 4096 bytes whose read fails: loopback has no link speed.
+        os.symlink("/sys/class/net/lo/speed", path)
     elif at != "missing":
         sys.exit(f"{case['where']}: unknown at: {at!r}")
 
@@ -193,7 +197,7 @@ def verdicts(case, args):
     return expected
 
 
-def run(command, args, user=None, memory=None, attempt=1):
+def run(command, args, user=None, memory=None, attempt=1, env=None):
     """Runs the checker once: its status, output and error, or why it did not end.
     CASE_ATTEMPT in its environment says whether this is a run's retry (2)."""
     if memory:  # the most address space, in MiB, set by the shell that starts it
@@ -201,12 +205,23 @@ def run(command, args, user=None, memory=None, attempt=1):
     try:
         done = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
                               timeout=args.timeout, user=user,
-                              env=dict(os.environ, CASE_ATTEMPT=str(attempt)))
+                              env=dict(os.environ, CASE_ATTEMPT=str(attempt), **(env or {})))
     except subprocess.TimeoutExpired:
         return {"status": f"still running after {args.timeout} s"}, None
     except PermissionError:
         return {"status": "not run: nobody may not run the checker where it lies"}, None
     return {"status": done.returncode, "stdout": done.stdout, "stderr": done.stderr}, done
+
+
+def count_allocations(attempt):
+    """How many allocations a case's run makes, failing none: the injector
+    writes the count to a file as the run exits."""
+    with tempfile.TemporaryDirectory() as folder:
+        count = os.path.join(folder, "count")
+        os.chmod(folder, 0o777)  # a run as nobody writes it too
+        attempt(None, {"ALLOCATION_COUNT": count})
+        with open(count) as f:
+            return int(f.read())
 
 
 def main():
@@ -230,6 +245,9 @@ def main():
     parser.add_argument("--reference", help="the reference manifest, for --json-test-suite")
     parser.add_argument("--only", action="append", default=[], help="run only the cases named")
     parser.add_argument("--seeds", help="write each case's manifest to this folder, run nothing")
+    parser.add_argument("--fail-allocations", metavar="INJECTOR",
+                        help="preload this library (tests/fail_allocation.cpp) and run each case "
+                        "once for each of its allocations, failing that one")
     args = parser.parse_args()
 
     cases = [case for file in args.cases for case in read_cases(file)]
@@ -264,16 +282,23 @@ def main():
         expected = verdicts(case, args)
         user = nobody if case["at"] in ("unreadable", "unsearchable") else None
 
-        def attempt(memory):
-            actual, done = run(command + case["args"], args, user, memory)
+        def attempt(setting, env=None):
+            """One run under a memory limit, or failing one allocation."""
+            memory = setting
+            if args.fail_allocations:
+                memory, env = None, dict(env or {}, LD_PRELOAD=args.fail_allocations,
+                                         FAIL_ALLOCATION=str(setting or 0))
+            actual, done = run(command + case["args"], args, user, memory, env=env)
             if args.emulator and done and any(fault(done) for fault in EMULATOR_FAULTS):
                 print(f"retry {case['name']}: emulator fault, status {done.returncode}, "
                       f"error {done.stderr[:120]!r}")
-                actual, _ = run(command + case["args"], args, user, memory, attempt=2)
+                actual, _ = run(command + case["args"], args, user, memory, attempt=2, env=env)
                 return actual, 1
             return actual, 0
 
         limits = case["memory"] or [None]
+        if args.fail_allocations:  # each allocation fails in turn; in the last run, none
+            limits = list(range(1, count_allocations(attempt) + 1)) + [None]
         with ThreadPoolExecutor(max_workers=args.jobs) as pool:
             results = list(pool.map(attempt, limits))
         retried += sum(again for _, again in results)
@@ -287,6 +312,8 @@ def main():
             print(f"FAIL  {case['name']}")
             for memory, actual in wrong:
                 under = f" under {memory} MiB" if memory else ""
+                if args.fail_allocations:
+                    under = f" failing allocation {memory}" if memory else ""
                 for key in expected[0]:
                     if expected[0][key] != actual.get(key):
                         print(f"      {key}{under}: expected {expected[0][key]!r}\n"
@@ -294,7 +321,11 @@ def main():
         else:
             passed += 1
             tally = ""
-            if case["memory"]:  # under which limits each verdict came
+            if args.fail_allocations:
+                other = sum(actual != expected[0] for actual, _ in results)
+                tally = (f" [{len(limits) - 1} allocations failed in turn; the verdict in "
+                         f"{len(limits) - other} runs, the other in {other}]")
+            elif case["memory"]:  # under which limits each verdict came
                 first = [str(m) for m, (actual, _) in zip(limits, results) if actual == expected[0]]
                 other = [str(m) for m, (actual, _) in zip(limits, results) if actual != expected[0]]
                 tally = f" [MiB, the verdict: {' '.join(first) or '-'}; the other: {' '.join(other) or '-'}]"

@@ -17,6 +17,8 @@
 # With -DSHIPPED=<folder of the tree> -DSHIPPED_FILES=<name|name...>, that
 # folder ("<config>" standing for the configuration) may hold no other file.
 # With -DNO_WARNINGS=ON, no build may print a warning.
+# With -DEXPECT_CONFIGURE=<regular expression>, configure's output matches it.
+# With -DUNCACHED=<variable>, the tree's cache may not hold that variable.
 # With -DAFTER=<command|argument...>, the command runs after the last round
 # and must succeed; "<tree>" in it stands for the tree.
 function(run)
@@ -60,6 +62,17 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "Configuring the application failed:\n${output}")
 endif()
 message("---- configure:\n${output}")
+if(DEFINED EXPECT_CONFIGURE AND NOT output MATCHES "${EXPECT_CONFIGURE}")
+  message(FATAL_ERROR "Configuring did not give what was expected: ${EXPECT_CONFIGURE}")
+endif()
+# An application sets MANIFEST_PATH as a normal variable; its cache must not
+# show another one.
+if(UNCACHED)
+  file(STRINGS "${BINARY}/CMakeCache.txt" cached REGEX "^${UNCACHED}[:=]")
+  if(cached)
+    message(FATAL_ERROR "The application's cache holds ${cached}")
+  endif()
+endif()
 foreach(round IN LISTS ROUNDS)
   if(DEFINED FILE_${round})
     file(COPY_FILE "${FILE_${round}}" "${EDITED}")

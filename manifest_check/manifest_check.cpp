@@ -14,7 +14,6 @@
 
 #include <nlohmann/json.hpp>
 #include "manifest_path.hpp"  // MANIFEST_PATH, written by the build for each configuration
-
 // The exit status of the verdict once it is written, -1 before: see out_of_memory().
 static int reported = -1;
 [[noreturn]] static void out_of_memory();
@@ -32,12 +31,13 @@ struct reader<std::string> : nlohmann::adl_serializer<std::string> {
 };
 using json = nlohmann::basic_json<std::map, std::vector, std::string, bool, std::int64_t,
                                   std::uint64_t, double, std::allocator, reader>;
-// One rule: if it does not hold, its report is the condition's text and the line it stands on,
-// one string literal, so that reporting it needs no memory.
+// One rule: if it does not hold, its report, a literal that needs no memory, is its text and line.
 #define LINE_TEXT(line) #line
-#define CHECK_AT(cond, line) \
-  if (!(cond)) return report(1, "FAIL: " #cond " at line " LINE_TEXT(line) "\n")
-#define CHECK(cond) CHECK_AT(cond, __LINE__)
+#define FAIL_AT(cond, line) "FAIL: " #cond " at line " LINE_TEXT(line) "\n"
+#define CHECK(cond)                                         \
+  do {                                                      \
+    if (!(cond)) return report(1, FAIL_AT(cond, __LINE__)); \
+  } while (false)
 int main(int /*argc*/, char** /*argv*/) try {
   reported = -1;  // nothing written yet, also when a harness calls the entry again
   std::set_new_handler(out_of_memory);

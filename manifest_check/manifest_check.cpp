@@ -166,9 +166,7 @@ static bool read_all(const std::filesystem::path& path, std::ifstream& file, std
     }
   } catch (const std::ios_base::failure& failure) {
     if (failure.code() == std::errc::is_a_directory) return false;  // the stream stays failed
-    const std::string line =
-        "FAIL: app.vrmanifest could not be read: " + failure.code().message() + "\n";
-    report(1, line);
+    report(1, "FAIL: app.vrmanifest could not be read: " + failure.code().message() + "\n");
     return true;
   }
   text.resize(static_cast<std::size_t>(got));

@@ -1,6 +1,7 @@
 # Cross build for 64-bit Windows with Debian's MinGW-w64 compilers (package
-# g++-mingw-w64-x86-64-posix). The checker is linked statically, so the .exe
-# needs no MinGW runtime DLL beside it: it imports only Windows system DLLs.
+# g++-mingw-w64-x86-64-posix), as an application's toolchain file would have
+# it: compilers, find roots and the emulator, and no flags. The checker links
+# its runtime statically itself.
 
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -15,8 +16,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Built programs run on Linux under Wine (Debian package wine64), which maps
 # drive Z: to the file system's root.

@@ -1,36 +1,41 @@
-// Post-build check of app.vrmanifest, the VR application manifest placed beside velkor.exe: read
-// from MANIFEST_PATH, fixed when the checker is built, its rules are tested in order and the first
-// that fails is the verdict. Each failure names the line its check stands on: never move a check.
+// Post-build check of app.vrmanifest, the VR application manifest beside velkor.exe, read from
+// MANIFEST_PATH: its rules are tested in order, and a failure names its check's line: never move one.
 
-#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <ios>
+#include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 #include "manifest_path.hpp"  // MANIFEST_PATH, written by the build for each configuration
-// The exit status of the verdict once it is written, -1 before: see out_of_memory().
-static int reported = -1;
 [[noreturn]] static void out_of_memory();
 static int report(int status, std::string_view lines);
-static int not_found(const std::error_code& error);
-static bool read_all(const std::filesystem::path& path, std::ifstream& file, std::string& text);
-// Values are read as the library reads them, but for text from a value that is no string: that is
-// no text, which no rule requires, so a value of another type fails its check and throws nothing.
+static int path_failure(const std::error_code& error);
+static std::string read_manifest(const std::filesystem::path& path, std::ifstream& file,
+                                 std::string& text);
+static int read_failure(const std::string& reason);
+// The library's JSON type, but get<std::string>() of a value of another type gives "" where the
+// library would throw: no rule requires "", so such a value fails its check and throws nothing.
 template <typename T, typename = void>
-struct reader : nlohmann::adl_serializer<T> {};
+struct text_or_empty : nlohmann::adl_serializer<T> {};
 template <>
-struct reader<std::string> : nlohmann::adl_serializer<std::string> {
+struct text_or_empty<std::string> : nlohmann::adl_serializer<std::string> {
   template <typename Json>
   static void from_json(const Json& value, std::string& text);
 };
-using json = nlohmann::basic_json<std::map, std::vector, std::string, bool, std::int64_t,
-                                  std::uint64_t, double, std::allocator, reader>;
+using manifest_json = nlohmann::basic_json<std::map, std::vector, std::string, bool, std::int64_t,
+                                           std::uint64_t, double, std::allocator, text_or_empty>;
 // One rule: if it does not hold, its report, a literal that needs no memory, is its text and line.
 #define LINE_TEXT(line) #line
 #define FAIL_AT(cond, line) "FAIL: " #cond " at line " LINE_TEXT(line) "\n"
@@ -39,22 +44,17 @@ using json = nlohmann::basic_json<std::map, std::vector, std::string, bool, std:
     if (!(cond)) return report(1, FAIL_AT(cond, __LINE__)); \
   } while (false)
 int main(int /*argc*/, char** /*argv*/) try {
-  reported = -1;  // nothing written yet, also when a harness calls the entry again
   std::set_new_handler(out_of_memory);
-  // MANIFEST_PATH is UTF-8 text, also on Windows, where a narrow path is read in the ANSI code page.
-  const std::filesystem::path path = std::filesystem::u8path(MANIFEST_PATH);
-  std::error_code error;  // set when the path cannot be examined (a link loop, say)
-  if (!std::filesystem::exists(path, error)) return not_found(error);
-  // A regular file is opened, and read as bytes, never in text mode; a directory, FIFO or device
-  // is not. What is read is no more than the file's size when it was examined.
-  std::ifstream in;
+  const std::filesystem::path path = std::filesystem::u8path(MANIFEST_PATH);  // UTF-8 text
+  if (std::error_code error; !std::filesystem::exists(path, error)) return path_failure(error);
+  std::ifstream in;  // opened on a regular file only, and read as bytes: see read_manifest()
   std::string text;
-  if (read_all(path, in, text)) return reported;  // reading failed, and was reported
+  if (const std::string why = read_manifest(path, in, text); !why.empty()) return read_failure(why);
   CHECK(in.good());
   // The whole file is parsed strictly: no comments, and only whitespace after the value. A NUL
   // byte outside a string ends the text, so what follows a complete value is never parsed.
-  const json doc = json::parse(text, /*cb=*/nullptr, /*allow_exceptions=*/false,
-                               /*ignore_comments=*/false);
+  const manifest_json doc = manifest_json::parse(text, /*cb=*/nullptr, /*allow_exceptions=*/false,
+                                                 /*ignore_comments=*/false);
   if (doc.is_discarded()) {  // any parse failure, an empty file included
     return report(1, "FAIL: app.vrmanifest is not valid JSON\n");
   }
@@ -74,7 +74,7 @@ int main(int /*argc*/, char** /*argv*/) try {
   CHECK(doc["applications"].is_array());
   CHECK(!doc["applications"].empty());
   // The entry names this application by its key,
-  const json& app = doc["applications"][0];
+  const manifest_json& app = doc["applications"][0];
   CHECK(app.contains("app_key"));
   CHECK(app["app_key"].get<std::string>() == "corvantis.velkor");
   // is launched by running an executable,
@@ -103,17 +103,38 @@ int main(int /*argc*/, char** /*argv*/) try {
   return report(1, std::string("FAIL: app.vrmanifest could not be checked: ") + e.what() + "\n");
 }
 
+// A report of a failed check prints the line the check stands on, which needs __LINE__ to be that
+// line. Under MSVC's Edit and Continue (/ZI) it is a variable inside a function, not a constant,
+// and may be another number: such a build stops here, at a template named for the cause.
+template <int line>
+struct build_without_edit_and_continue_ZI_so_that_reports_carry_their_check_lines {};
+
+// The exit status of the verdict once it is written, -1 before: see out_of_memory().
+static int verdict_status = -1;
+
+// Each stream writes a report in one piece: it is fully buffered, on a terminal too, in a buffer
+// larger than any report, and flushed once the report is in it.
+constexpr std::size_t stream_buffer_size = 65536;
+static char output_buffer[stream_buffer_size];
+static char error_buffer[stream_buffer_size];
+static const bool streams_buffered =
+    std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer) == 0 &&
+    std::setvbuf(stderr, error_buffer, _IOFBF, sizeof error_buffer) == 0;
+
 // Writes a verdict, PASS lines to standard output and a FAIL report to standard error, composed
-// whole before anything of it is written and written with one call, so that no failure can split
-// a report or fuse two. Returns the exit status.
+// whole before anything of it is written, so that no failure can split a report or fuse two.
+// Returns the exit status, which is the verdict also when the report cannot be written.
 static int report(int status, std::string_view lines) {
-  reported = status;
-  (void)std::fwrite(lines.data(), 1, lines.size(), status == 0 ? stdout : stderr);
+  (void)build_without_edit_and_continue_ZI_so_that_reports_carry_their_check_lines<__LINE__>{};
+  verdict_status = status;
+  std::FILE* const stream = status == 0 ? stdout : stderr;
+  (void)std::fwrite(lines.data(), 1, lines.size(), stream);
+  (void)std::fflush(stream);
   return status;
 }
 
-// The report of a path with nothing at it, or that could not be examined (error says why).
-static int not_found(const std::error_code& error) {
+// The report of a path that names nothing, or that could not be examined (error says why).
+static int path_failure(const std::error_code& error) {
   if (error) {
     return report(
         1, "FAIL: manifest file not accessible at " MANIFEST_PATH ": " + error.message() + "\n");
@@ -122,25 +143,31 @@ static int not_found(const std::error_code& error) {
                    "\n      Plan 03-02 must emit app.vrmanifest beside velkor.exe.\n");
 }
 
+// The report of a file that could not be read to its end.
+static int read_failure(const std::string& reason) {
+  return report(1, "FAIL: app.vrmanifest could not be read: " + reason + "\n");
+}
+
 // The new-handler: running out of memory ends the run at once, unwinding nothing, as freeing a
-// part-built document would allocate again. A verdict already written stands (standard output
-// is flushed, as _Exit does not); otherwise this is the report.
+// part-built document would allocate again. A verdict already written stands; otherwise this is
+// the report.
 static void out_of_memory() {
-  if (reported < 0) {
-    (void)std::fputs("FAIL: app.vrmanifest could not be checked: std::bad_alloc\n", stderr);
-    reported = 1;
+  if (verdict_status < 0) {
+    report(1, "FAIL: app.vrmanifest could not be checked: std::bad_alloc\n");
   }
-  (void)std::fflush(stdout);
-  std::_Exit(reported);
+  std::_Exit(verdict_status);
 }
 
 // Opens the manifest if it is a regular file, and reads it whole into text: no more than the size
-// it had when it was examined, so that a device or a growing file swapped in takes no more. It
-// reads at most 1 GiB a call, as the Windows C runtime counts a read's bytes in an int. A file
+// it had when it was examined, so that a device or a growing file swapped in adds nothing. Each
+// read takes at most 1 GiB, as the Windows C runtime counts a read's bytes in an int. A file
 // larger than a string can hold, or an open that failed for want of memory, is memory running
-// out. Returns whether it reported a failed read; a file it did not open, or a folder swapped in
-// after the look, is left failed for the open check to report.
-static bool read_all(const std::filesystem::path& path, std::ifstream& file, std::string& text) {
+// out. A file it did not open, or a folder swapped in after the look, is left failed for the open
+// check to report. Returns why reading failed, or "" when it did not: a read that ends before the
+// examined size, while the file has not shrunk, failed, whether or not the C++ library said so
+// (one that reads with fread, as MSVC's does, sees a read error as the end of the file).
+static std::string read_manifest(const std::filesystem::path& path, std::ifstream& file,
+                                 std::string& text) {
   constexpr std::uintmax_t piece = std::uintmax_t{1} << 30;  // 1 GiB
   std::error_code error;
   const bool regular = std::filesystem::is_regular_file(path, error);
@@ -152,31 +179,34 @@ static bool read_all(const std::filesystem::path& path, std::ifstream& file, std
   }
   if (!file.is_open()) {
     file.setstate(std::ios::failbit);  // a stream never opened is still good()
-    return false;
+    return {};
   }
   if (size > text.max_size()) out_of_memory();
   text.resize(static_cast<std::size_t>(size));
   std::uintmax_t got = 0;
   try {
     file.exceptions(std::ios::badbit);  // a failed read throws, carrying the system's reason
-    while (got < size) {
-      file.read(&text[got], static_cast<std::streamsize>(std::min(piece, size - got)));
+    while (got < size && file) {
+      const std::uintmax_t wanted = size - got < piece ? size - got : piece;
+      file.read(&text[got], static_cast<std::streamsize>(wanted));
       got += static_cast<std::uintmax_t>(file.gcount());
-      if (!file) break;  // the file ended early: it shrank after it was examined
     }
   } catch (const std::ios_base::failure& failure) {
-    if (failure.code() == std::errc::is_a_directory) return false;  // the stream stays failed
-    report(1, "FAIL: app.vrmanifest could not be read: " + failure.code().message() + "\n");
-    return true;
+    if (failure.code() == std::errc::is_a_directory) return {};  // the stream stays failed
+    return failure.code().message();
+  }
+  if (got < size) {  // the read ended early: a failure, unless the file is now shorter
+    const std::uintmax_t now = std::filesystem::file_size(path, error);
+    if (error || now >= size) return "the read ended before the end of the file";
   }
   text.resize(static_cast<std::size_t>(got));
   file.clear();  // the end of the file is no failure
-  return false;
+  return {};
 }
 
 template <typename Json>
-void reader<std::string>::from_json(const Json& value, std::string& text) {
-  const std::string* string = value.template get_ptr<const std::string*>();
+void text_or_empty<std::string>::from_json(const Json& value, std::string& text) {
+  const std::string* const string = value.template get_ptr<const std::string*>();
   text = string != nullptr ? *string : std::string();
 }
 

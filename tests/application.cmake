@@ -16,9 +16,13 @@
 # if given, is what the build must print as it fails in that round.
 # With -DSHIPPED=<folder of the tree> -DSHIPPED_FILES=<name|name...>, that
 # folder ("<config>" standing for the configuration) may hold no other file.
-# With -DNO_WARNINGS=ON, no build may print a warning.
+# With -DNO_WARNINGS=ON, neither configure nor a build may print a warning.
 # With -DEXPECT_CONFIGURE=<regular expression>, configure's output matches it.
-# With -DUNCACHED=<variable>, the tree's cache may not hold that variable.
+# With -DUNCACHED=<variable|variable...>, the tree's cache holds no value for
+# any of them.
+# With -DEXPECT_COMMANDS=<regex|regex...> and -DREFUSE_COMMANDS=<regex|...>,
+# the commands that build the checker (Ninja only) match each of the first
+# and none of the second.
 # With -DAFTER=<command|argument...>, the command runs after the last round
 # and must succeed; "<tree>" in it stands for the tree.
 function(run)
@@ -41,7 +45,7 @@ if(REPOSITORY)
 endif()
 
 # Lists come joined by |, as a test's command would split them at ;.
-foreach(list IN ITEMS OPTIONS CONFIGS ROUNDS SHIPPED_FILES AFTER)
+foreach(list IN ITEMS OPTIONS CONFIGS ROUNDS SHIPPED_FILES AFTER UNCACHED EXPECT_COMMANDS REFUSE_COMMANDS)
   string(REPLACE "|" ";" ${list} "${${list}}")
 endforeach()
 set(generator_options -G "${GENERATOR}")
@@ -64,14 +68,28 @@ endif()
 message("---- configure:\n${output}")
 if(DEFINED EXPECT_CONFIGURE AND NOT output MATCHES "${EXPECT_CONFIGURE}")
   message(FATAL_ERROR "Configuring did not give what was expected: ${EXPECT_CONFIGURE}")
+elseif(NO_WARNINGS AND output MATCHES "[Ww]arning")
+  message(FATAL_ERROR "Configuring the application printed a warning")
 endif()
-# An application sets MANIFEST_PATH as a normal variable; its cache must not
-# show another one.
-if(UNCACHED)
-  file(STRINGS "${BINARY}/CMakeCache.txt" cached REGEX "^${UNCACHED}[:=]")
+foreach(variable IN LISTS UNCACHED)
+  file(STRINGS "${BINARY}/CMakeCache.txt" cached REGEX "^${variable}(:[A-Z]+)?=.")
   if(cached)
     message(FATAL_ERROR "The application's cache holds ${cached}")
   endif()
+endforeach()
+if(EXPECT_COMMANDS OR REFUSE_COMMANDS)
+  run("${MAKE_PROGRAM}" -C "${BINARY}" -t commands manifest_check)
+  message("---- the commands that build the checker:\n${output}")
+  foreach(expected IN LISTS EXPECT_COMMANDS)
+    if(NOT output MATCHES "${expected}")
+      message(FATAL_ERROR "The checker's commands do not match ${expected}")
+    endif()
+  endforeach()
+  foreach(refused IN LISTS REFUSE_COMMANDS)
+    if(output MATCHES "${refused}")
+      message(FATAL_ERROR "The checker's commands match ${refused}: \"${CMAKE_MATCH_0}\"")
+    endif()
+  endforeach()
 endif()
 foreach(round IN LISTS ROUNDS)
   if(DEFINED FILE_${round})

@@ -45,8 +45,10 @@ EMULATOR_FAULTS = (
     lambda run: run.returncode == 127 and b"Inconsistency detected by ld.so" in run.stderr,
     lambda run: run.returncode == 1 and not run.stdout and not run.stderr,
 )
-KEYS = ("case", "in", "fill", "size", "at", "args", "env", "memory", "out", "err", "status",
-        "or out", "or err", "or status")
+KEYS = ("case", "in", "fill", "size", "at", "args", "env", "stdout", "memory", "out", "err",
+        "status", "or out", "or err", "or status")
+# Where a case's standard output goes instead of to the runner (POSIX hosts).
+STDOUT = {"closed": ">&-", "full": ">/dev/full"}
 
 
 def unescape(text):
@@ -69,8 +71,8 @@ def read_cases(path):
             if not sep or key not in KEYS:
                 sys.exit(f"{path}:{number}: not a case line: {line!r}")
             if key == "case":
-                case = {"name": value, "in": [], "at": "file", "args": [], "env": {}, "memory": [],
-                        "size": None,
+                case = {"name": value, "in": [], "at": "file", "args": [], "env": {}, "stdout": None,
+                        "memory": [], "size": None,
                         "out": [], "err": [], "status": None, "or out": [], "or err": [],
                         "or status": None, "where": f"{path}:{number}"}
                 cases.append(case)
@@ -94,6 +96,10 @@ def read_cases(path):
                 case[key].append(value)
             elif key == "args":
                 case["args"] = value.split()
+            elif key == "stdout":
+                if value not in STDOUT:
+                    sys.exit(f"{path}:{number}: stdout: is one of {', '.join(STDOUT)}")
+                case["stdout"] = value
             elif key == "env":
                 name, _, setting = value.partition("=")
                 case["env"][name] = setting
@@ -108,7 +114,7 @@ def read_cases(path):
     return cases
 
 
-CORPUS_CASE = {"at": "file", "args": [], "env": {}, "memory": [], "size": None, "out": [], "err": [],
+CORPUS_CASE = {"at": "file", "args": [], "env": {}, "stdout": None, "memory": [], "size": None, "out": [], "err": [],
                "or out": [], "or err": [], "or status": None}
 
 
@@ -309,11 +315,14 @@ def main():
             if args.fail_allocations:
                 memory, env = None, dict(env, LD_PRELOAD=args.fail_allocations,
                                          FAIL_ALLOCATION=str(setting or 0))
-            actual, done = run(command + case["args"], args, user, memory, env=env)
+            checker = command + case["args"]
+            if case["stdout"]:
+                checker = ["sh", "-c", f'exec "$@" {STDOUT[case["stdout"]]}', "sh"] + checker
+            actual, done = run(checker, args, user, memory, env=env)
             if args.emulator and done and any(fault(done) for fault in EMULATOR_FAULTS):
                 print(f"retry {case['name']}: emulator fault, status {done.returncode}, "
                       f"error {done.stderr[:120]!r}")
-                actual, _ = run(command + case["args"], args, user, memory, attempt=2, env=env)
+                actual, _ = run(checker, args, user, memory, attempt=2, env=env)
                 return actual, 1
             return actual, 0
 

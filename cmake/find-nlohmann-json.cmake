@@ -4,11 +4,14 @@
 # checker is. The copy is the application's own, if it defines the target
 # nlohmann_json::nlohmann_json or nlohmann_json (ALIAS or not) before it adds
 # this project, and otherwise the installed package, found with find_package.
-# It is never downloaded. Sets manifest_check_json_include_dirs.
+# It is never downloaded. Sets manifest_check_json_include_dirs, the include
+# directories for the checker: those of the copy's target and of what it
+# links, as CMake collects them (nlohmann's own package config defines
+# nlohmann_json as a link to nlohmann_json::nlohmann_json).
 
 # The include directories of TARGET and of the targets it links, an ALIAS
-# followed to what it names: nlohmann's own package config defines
-# nlohmann_json as a link to nlohmann_json::nlohmann_json.
+# followed to what it names, as they can be read now: to find the version,
+# and to tell one copy from another.
 function(manifest_check_include_dirs_of target out)
   set(queue ${target})
   set(seen "")
@@ -29,6 +32,7 @@ function(manifest_check_include_dirs_of target out)
     endif()
     get_target_property(links ${target} INTERFACE_LINK_LIBRARIES)
     foreach(link IN LISTS links)
+      string(REGEX REPLACE "^\\$<(BUILD_INTERFACE|LINK_ONLY):(.*)>$" "\\2" link "${link}")
       if(TARGET "${link}")
         list(APPEND queue "${link}")
       endif()
@@ -56,14 +60,17 @@ endfunction()
 
 set(manifest_check_json_package OFF)
 if(TARGET nlohmann_json::nlohmann_json)
+  set(json_target nlohmann_json::nlohmann_json)
   set(copy "the application's target nlohmann_json::nlohmann_json")
-  manifest_check_include_dirs_of(nlohmann_json::nlohmann_json manifest_check_json_include_dirs)
 elseif(TARGET nlohmann_json)
+  set(json_target nlohmann_json)
   set(copy "the application's target nlohmann_json")
-  manifest_check_include_dirs_of(nlohmann_json manifest_check_json_include_dirs)
 else()
   set(manifest_check_json_package ON)
-  # Header-only, the build host's package serves a cross build too.
+  set(json_target nlohmann_json::nlohmann_json)
+  # Header-only, the build host's package serves a cross build too. Its
+  # targets stay this project's, whatever the application asks of packages.
+  set(CMAKE_FIND_PACKAGE_TARGETS_GLOBAL OFF)
   find_package(nlohmann_json 3.11.2 QUIET)
   if(NOT nlohmann_json_FOUND AND CMAKE_CROSSCOMPILING)
     find_package(nlohmann_json 3.11.2 QUIET NO_CMAKE_FIND_ROOT_PATH)
@@ -81,14 +88,21 @@ else()
     )
   endif()
   set(copy "the package found at ${nlohmann_json_DIR}")
-  manifest_check_include_dirs_of(nlohmann_json::nlohmann_json manifest_check_json_include_dirs)
+endif()
+manifest_check_include_dirs_of(${json_target} manifest_check_json_headers)
+get_target_property(aliased ${json_target} ALIASED_TARGET)
+if(aliased)
+  set(json_target ${aliased})
+endif()
+set(manifest_check_json_include_dirs "$<TARGET_PROPERTY:${json_target},INTERFACE_INCLUDE_DIRECTORIES>")
+if(manifest_check_json_package)
   # In a cross build the package's include folder may be the build host's
   # /usr/include, whose C library headers would break the build: only its
   # nlohmann/ folder is copied, into this project's build folder.
   if(CMAKE_CROSSCOMPILING)
     set(staged "${PROJECT_BINARY_DIR}/nlohmann-json-headers")
     file(REMOVE_RECURSE "${staged}")
-    foreach(dir IN LISTS manifest_check_json_include_dirs)
+    foreach(dir IN LISTS manifest_check_json_headers)
       if(EXISTS "${dir}/nlohmann/json.hpp" AND NOT EXISTS "${staged}/nlohmann/json.hpp")
         file(COPY "${dir}/nlohmann" DESTINATION "${staged}")
       endif()
@@ -98,7 +112,7 @@ else()
   endif()
 endif()
 
-manifest_check_json_version("${manifest_check_json_include_dirs}" version)
+manifest_check_json_version("${manifest_check_json_headers}" version)
 if(version STREQUAL "")
   set(version "(its version is checked as the checker compiles)")
 elseif(version VERSION_LESS 3.11.2 OR NOT version VERSION_LESS 4)
@@ -107,16 +121,22 @@ endif()
 message(STATUS "manifest_check: nlohmann/json ${version}, ${copy}")
 
 # A copy that the application defines after adding this project is not the
-# one the checker uses: say so when configure ends.
-function(manifest_check_warn_json_defined_late)
-  if(TARGET nlohmann_json::nlohmann_json OR TARGET nlohmann_json)
-    message(
-        WARNING
-        "manifest_check: this build defines nlohmann_json after adding manifest_check, which "
-        "uses the installed package instead. Define it before adding manifest_check."
-    )
-  endif()
+# one the checker uses: say so when configure ends, unless it is the same.
+function(manifest_check_warn_json_defined_late used)
+  foreach(name IN ITEMS nlohmann_json::nlohmann_json nlohmann_json)
+    if(TARGET ${name})
+      manifest_check_include_dirs_of(${name} dirs)
+      if(NOT dirs STREQUAL used)
+        message(
+            WARNING
+            "manifest_check: this build defines ${name} after adding manifest_check, which uses "
+            "the installed package instead. Define it before adding manifest_check."
+        )
+        return()
+      endif()
+    endif()
+  endforeach()
 endfunction()
 if(manifest_check_json_package AND NOT PROJECT_IS_TOP_LEVEL)
-  cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL manifest_check_warn_json_defined_late)
+  cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL manifest_check_warn_json_defined_late "${manifest_check_json_headers}")
 endif()

@@ -113,8 +113,9 @@ struct build_without_edit_and_continue_ZI_so_that_reports_carry_their_check_line
 static int verdict_status = -1;
 
 // Each stream writes a report in one piece: it is fully buffered, on a terminal too, in a buffer
-// larger than any report, and flushed once the report is in it.
+// larger than any report (the path is at most half of it), and flushed once the report is in it.
 constexpr std::size_t stream_buffer_size = 65536;
+static_assert(sizeof(MANIFEST_PATH) <= stream_buffer_size / 2, "MANIFEST_PATH is over 32 KiB");
 static char output_buffer[stream_buffer_size];
 static char error_buffer[stream_buffer_size];
 static const bool streams_buffered =
@@ -133,14 +134,16 @@ static int report(int status, std::string_view lines) {
   return status;
 }
 
-// The report of a path that names nothing, or that could not be examined (error says why).
+// The report of a path that names nothing, or that could not be examined (error says why). The
+// path's literal is UTF-8 (u8), of type char8_t where a build makes it so: its bytes are the text.
 static int path_failure(const std::error_code& error) {
+  const std::string path = reinterpret_cast<const char*>(MANIFEST_PATH);
   if (error) {
-    return report(
-        1, "FAIL: manifest file not accessible at " MANIFEST_PATH ": " + error.message() + "\n");
+    return report(1,
+                  "FAIL: manifest file not accessible at " + path + ": " + error.message() + "\n");
   }
-  return report(1, "FAIL: manifest file not found at " MANIFEST_PATH
-                   "\n      Plan 03-02 must emit app.vrmanifest beside velkor.exe.\n");
+  return report(1, "FAIL: manifest file not found at " + path +
+                       "\n      Plan 03-02 must emit app.vrmanifest beside velkor.exe.\n");
 }
 
 // The report of a file that could not be read to its end.
@@ -197,7 +200,7 @@ static std::string read_manifest(const std::filesystem::path& path, std::ifstrea
   }
   if (got < size) {  // the read ended early: a failure, unless the file is now shorter
     const std::uintmax_t now = std::filesystem::file_size(path, error);
-    if (error || now >= size) return "the read ended before the end of the file";
+    if (error || now >= size) return "the read ended short of the file's size";
   }
   text.resize(static_cast<std::size_t>(got));
   file.clear();  // the end of the file is no failure

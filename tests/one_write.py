@@ -41,13 +41,13 @@ def main():
         tty.setraw(follower)  # no translation of line ends
     with tempfile.NamedTemporaryFile(prefix="one_write-") as trace:
         with subprocess.Popen(
-                ["strace", "-f", "-qq", "-e", "trace=write", "-o", trace.name, "--"] + command,
+                ["strace", "-f", "--seccomp-bpf", "-qq", "-e", "trace=write,writev,pwrite64,pwritev", "-o", trace.name, "--"] + command,
                 stdin=subprocess.DEVNULL, stdout=terminals[0][1], stderr=terminals[1][1]) as run:
             for _, follower in terminals:
                 os.close(follower)
             output = [read_all(leader) for leader, _ in terminals]
         with open(trace.name, encoding="utf-8", errors="replace") as f:
-            writes = re.findall(r"^(?:\d+ +)?write\(([12]),", f.read(), re.MULTILINE)
+            writes = re.findall(r"^(?:\d+ +)?p?writev?(?:64)?\(([12]),", f.read(), re.MULTILINE)
     sys.stdout.buffer.write(output[0])
     sys.stderr.buffer.write(output[1])
     for stream, name in (("1", "standard output"), ("2", "standard error")):

@@ -1,6 +1,5 @@
 // Post-build check of app.vrmanifest, the VR application manifest beside velkor.exe, read from
 // MANIFEST_PATH: its rules are tested in order, and a failure names its check's line: never move one.
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -21,10 +21,10 @@
 #include "manifest_path.hpp"  // MANIFEST_PATH, written by the build for each configuration
 [[noreturn]] static void out_of_memory();
 static int report(int status, std::string_view lines);
-static int path_failure(const std::error_code& error);
-static std::string read_manifest(const std::filesystem::path& path, std::ifstream& file,
-                                 std::string& text);
-static int read_failure(const std::string& reason);
+static int report_path_failure(const std::error_code& error);
+static std::optional<std::string> read_manifest(const std::filesystem::path& path,
+                                                std::ifstream& file, std::string& text);
+static int report_read_failure(const std::string& reason);
 // The library's JSON type, but get<std::string>() of a value of another type gives "" where the
 // library would throw: no rule requires "", so such a value fails its check and throws nothing.
 template <typename T, typename = void>
@@ -46,10 +46,10 @@ using manifest_json = nlohmann::basic_json<std::map, std::vector, std::string, b
 int main(int /*argc*/, char** /*argv*/) try {
   std::set_new_handler(out_of_memory);
   const std::filesystem::path path = std::filesystem::u8path(MANIFEST_PATH);  // UTF-8 text
-  if (std::error_code error; !std::filesystem::exists(path, error)) return path_failure(error);
+  if (std::error_code why; !std::filesystem::exists(path, why)) return report_path_failure(why);
   std::ifstream in;  // opened on a regular file only, and read as bytes: see read_manifest()
   std::string text;
-  if (const std::string why = read_manifest(path, in, text); !why.empty()) return read_failure(why);
+  if (const auto failure = read_manifest(path, in, text)) return report_read_failure(*failure);
   CHECK(in.good());
   // The whole file is parsed strictly: no comments, and only whitespace after the value. A NUL
   // byte outside a string ends the text, so what follows a complete value is never parsed.
@@ -136,7 +136,7 @@ static int report(int status, std::string_view lines) {
 
 // The report of a path that names nothing, or that could not be examined (error says why). The
 // path's literal is UTF-8 (u8), of type char8_t where a build makes it so: its bytes are the text.
-static int path_failure(const std::error_code& error) {
+static int report_path_failure(const std::error_code& error) {
   const std::string path = reinterpret_cast<const char*>(MANIFEST_PATH);
   if (error) {
     return report(1,
@@ -147,7 +147,7 @@ static int path_failure(const std::error_code& error) {
 }
 
 // The report of a file that could not be read to its end.
-static int read_failure(const std::string& reason) {
+static int report_read_failure(const std::string& reason) {
   return report(1, "FAIL: app.vrmanifest could not be read: " + reason + "\n");
 }
 
@@ -166,11 +166,11 @@ static void out_of_memory() {
 // read takes at most 1 GiB, as the Windows C runtime counts a read's bytes in an int. A file
 // larger than a string can hold, or an open that failed for want of memory, is memory running
 // out. A file it did not open, or a folder swapped in after the look, is left failed for the open
-// check to report. Returns why reading failed, or "" when it did not: a read that ends before the
-// examined size, while the file has not shrunk, failed, whether or not the C++ library said so
-// (one that reads with fread, as MSVC's does, sees a read error as the end of the file).
-static std::string read_manifest(const std::filesystem::path& path, std::ifstream& file,
-                                 std::string& text) {
+// check to report. Returns why reading failed, if it did: a read that ends before the examined
+// size, while the file has not shrunk, failed, whether or not the C++ library said so (one that
+// reads with fread, as MSVC's does, sees a read error as the end of the file).
+static std::optional<std::string> read_manifest(const std::filesystem::path& path,
+                                                std::ifstream& file, std::string& text) {
   constexpr std::uintmax_t piece = std::uintmax_t{1} << 30;  // 1 GiB
   std::error_code error;
   const bool regular = std::filesystem::is_regular_file(path, error);
@@ -213,7 +213,7 @@ void text_or_empty<std::string>::from_json(const Json& value, std::string& text)
   text = string != nullptr ? *string : std::string();
 }
 
-// The parse and the queries are those of nlohmann/json 3.11.2, whatever copy of it a build uses.
+// The parse and the queries need nlohmann/json 3.11.2 or a later 3.x, whatever copy a build uses.
 constexpr int json_least_minor = 11;
 constexpr int json_least_patch = 2;
 static_assert(NLOHMANN_JSON_VERSION_MAJOR == 3 &&

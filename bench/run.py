@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Measures the checker and prints the tables of the README's benchmark section.
+"""Measures the checker and prints the benchmark's tables (HACKING.md gives its targets).
   bench/run.py [ROUNDS]      (default 10)
 a. Start-up, on the reference manifest: the checker, linked each way, against
    a statically linked no-op program and against jq -e testing the same rules.

@@ -15,6 +15,7 @@ in the emulator's own known ways is run once more, and said so.
 """
 
 import argparse
+import copy
 import errno
 import os
 import re
@@ -49,6 +50,10 @@ KEYS = ("case", "in", "fill", "size", "at", "args", "env", "stdout", "memory", "
         "status", "or out", "or err", "or status")
 # Where a case's standard output goes instead of to the runner (POSIX hosts).
 STDOUT = {"closed": ">&-", "full": ">/dev/full"}
+# A case before its lines are read: a file at the path, no arguments, and so on.
+NEW_CASE = {"in": [], "at": "file", "args": [], "env": {}, "stdout": None, "memory": [],
+            "size": None, "out": [], "err": [], "status": None, "or out": [], "or err": [],
+            "or status": None}
 
 
 def unescape(text):
@@ -71,10 +76,7 @@ def read_cases(path):
             if not sep or key not in KEYS:
                 sys.exit(f"{path}:{number}: not a case line: {line!r}")
             if key == "case":
-                case = {"name": value, "in": [], "at": "file", "args": [], "env": {}, "stdout": None,
-                        "memory": [], "size": None,
-                        "out": [], "err": [], "status": None, "or out": [], "or err": [],
-                        "or status": None, "where": f"{path}:{number}"}
+                case = dict(copy.deepcopy(NEW_CASE), name=value, where=f"{path}:{number}")
                 cases.append(case)
             elif case is None:
                 sys.exit(f"{path}:{number}: {key}: before the first case")
@@ -114,10 +116,6 @@ def read_cases(path):
     return cases
 
 
-CORPUS_CASE = {"at": "file", "args": [], "env": {}, "stdout": None, "memory": [], "size": None, "out": [], "err": [],
-               "or out": [], "or err": [], "or status": None}
-
-
 def corpus_cases(folder, reference):
     """Accepted texts embedded in the reference manifest, rejected ones raw."""
     head = reference.rstrip()
@@ -130,11 +128,11 @@ def corpus_cases(folder, reference):
         with open(os.path.join(folder, name), "rb") as f:
             text = f.read()
         if name.startswith("y_"):
-            cases.append(dict(CORPUS_CASE, name=name, status=0, out=passed,
+            cases.append(dict(NEW_CASE, name=name, status=0, out=passed,
                               **{"in": head[:-1].rstrip() + EXTRA_MEMBER + text + b"\n}\n"}))
         elif name.startswith("n_"):
             err = NUL_ENDS_TEXT.get(name, INVALID)
-            cases.append(dict(CORPUS_CASE, name=name, status=1, err=[err.decode().rstrip("\n")],
+            cases.append(dict(NEW_CASE, name=name, status=1, err=[err.decode().rstrip("\n")],
                               **{"in": text}))
     return cases
 

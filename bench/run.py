@@ -37,11 +37,11 @@ JQ_RULES = """.source == "builtin" and (.applications | type == "array" and leng
 # The start-up commands, named as the table names them, in its order.
 STARTUP_COMMANDS = (
     ("no-op (static)", BUILD / "bench/bench_noop"),
-    ("checker, shared runtime", BUILD / "bench/manifest_check_shared"),
-    ("checker, static C++ runtime", BUILD / "bench/manifest_check_static-runtime"),
-    ("checker, static", BUILD / "bench/manifest_check_static"),
+    ("checker, shared runtime", BUILD / "bench/Release/manifest_check_shared"),
+    ("checker, static C++ runtime", BUILD / "bench/Release/manifest_check_static-runtime"),
+    ("checker, static", BUILD / "bench/Release/manifest_check_static"),
 )
-CHECKER = BUILD / "manifest_check/manifest_check"
+CHECKER = BUILD / "manifest_check/Release/manifest_check"
 
 
 def run(*args, **kwargs):

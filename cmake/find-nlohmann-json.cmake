@@ -121,8 +121,11 @@ endif()
 message(STATUS "manifest_check: nlohmann/json ${version}, ${copy}")
 
 # A copy that the application defines after adding this project is not the
-# one the checker uses: say so when configure ends, unless it is the same.
-function(manifest_check_warn_json_defined_late used)
+# one the checker uses: say so when configure ends, unless it is the same. The
+# deferred call runs in the top-level folder, so what it compares with is
+# kept in a global property rather than in this folder's variables.
+function(manifest_check_warn_json_defined_late)
+  get_property(used GLOBAL PROPERTY manifest_check_json_headers)
   foreach(name IN ITEMS nlohmann_json::nlohmann_json nlohmann_json)
     if(TARGET ${name})
       manifest_check_include_dirs_of(${name} dirs)
@@ -138,5 +141,6 @@ function(manifest_check_warn_json_defined_late used)
   endforeach()
 endfunction()
 if(manifest_check_json_package AND NOT PROJECT_IS_TOP_LEVEL)
-  cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL manifest_check_warn_json_defined_late "${manifest_check_json_headers}")
+  set_property(GLOBAL PROPERTY manifest_check_json_headers "${manifest_check_json_headers}")
+  cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL manifest_check_warn_json_defined_late)
 endif()

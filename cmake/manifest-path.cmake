@@ -3,7 +3,8 @@
 # as a raw string literal. No build tool reads it on a command line, so every
 # character is kept as given ($, %, @, ;, #, " and the rest). Refused is only
 # what no checker can use: a path that is empty or not absolute, a backslash,
-# a control character, text that is not UTF-8. An absolute path is /dir/... or,
+# a control character, text that is not UTF-8, a path that ends in a slash
+# or names a folder. An absolute path is /dir/... or,
 # for a Windows target, C:/dir/...: it is judged by its text rather than with
 # if(IS_ABSOLUTE), which judges by the host, so a cross build on Linux accepts
 # a drive letter.
@@ -18,6 +19,9 @@ function(manifest_check_validate_path path where)
   set(hint "Set MANIFEST_PATH to the absolute path of app.vrmanifest beside velkor.exe")
   if(path STREQUAL "")
     message(FATAL_ERROR "MANIFEST_PATH${where} is empty. ${hint}.")
+  endif()
+  if(path MATCHES [[[/\\]$]])
+    message(FATAL_ERROR "MANIFEST_PATH${where} ends in a slash, so it names a folder, not a file: \"${path}\". ${hint}.")
   endif()
   if(path MATCHES [[\\]])
     message(FATAL_ERROR "MANIFEST_PATH${where} holds a backslash: \"${path}\". Write it with forward slashes.")
@@ -62,6 +66,9 @@ function(manifest_check_validate_path path where)
 
   if(NOT path MATCHES "^(/|[A-Za-z]:/)")
     message(FATAL_ERROR "MANIFEST_PATH${where} must be absolute, not \"${path}\". ${hint}.")
+  endif()
+  if(IS_DIRECTORY "${path}")
+    message(FATAL_ERROR "MANIFEST_PATH${where} names a folder, not a file: \"${path}\". ${hint}.")
   endif()
 endfunction()
 

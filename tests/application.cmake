@@ -10,19 +10,26 @@
 # With -DREPOSITORY=<folder> -DPROJECT=<manifest_check's source>, the project's
 # files are first committed to a git repository in that folder, tagged
 # v-test, for the application to fetch with FetchContent (no network).
-# With -DROUNDS=<key|key...> -DEDITED=<file>, the tree is built once per key,
-# after FILE_<key> is copied to EDITED (the manifest's source, as a developer
-# edits it); EXPECT_<config>_<key> then holds for that round. BUILD_FAILS_<key>,
-# if given, is what the build must print as it fails in that round.
+# With -DROUNDS=<key|key...> -DEDITED=<file|file...>, the tree is built once
+# per key, after the files of FILE_<key> (a list as long as EDITED) are copied
+# to EDITED (the manifests' sources, as a developer edits them);
+# EXPECT_<config>_<key> then holds for that round. BUILD_FAILS_<key>, if
+# given, is what each build must print as it fails in that round.
+# With -DBUILD_TARGETS=<target|target...>, each build is of these targets, one
+# after the other, instead of the default one.
+# With -DCONFIGURE_FAILS=<regular expression>, configure must fail, printing
+# it, and nothing is built.
 # With -DSHIPPED=<folder of the tree> -DSHIPPED_FILES=<name|name...>, that
 # folder ("<config>" standing for the configuration) may hold no other file.
 # With -DNO_WARNINGS=ON, neither configure nor a build may print a warning.
-# With -DEXPECT_CONFIGURE=<regular expression>, configure's output matches it.
+# With -DEXPECT_CONFIGURE=<regular expression>, configure's output matches it;
+# with -DREFUSE_CONFIGURE=<regular expression>, it does not.
 # With -DUNCACHED=<variable|variable...>, the tree's cache holds no value for
 # any of them.
 # With -DEXPECT_COMMANDS=<regex|regex...> and -DREFUSE_COMMANDS=<regex|...>,
 # the commands that build the checker (Ninja only) match each of the first
-# and none of the second.
+# and none of the second; with -DEXPECT_STEP=<regex|regex...>, those of the
+# build step velkor_manifest_check match each.
 # With -DAFTER=<command|argument...>, the command runs after the last round
 # and must succeed; "<tree>" in it stands for the tree.
 function(run)
@@ -45,7 +52,8 @@ if(REPOSITORY)
 endif()
 
 # Lists come joined by |, as a test's command would split them at ;.
-foreach(list IN ITEMS OPTIONS CONFIGS ROUNDS SHIPPED_FILES AFTER UNCACHED EXPECT_COMMANDS REFUSE_COMMANDS)
+foreach(list IN ITEMS OPTIONS CONFIGS ROUNDS SHIPPED_FILES AFTER UNCACHED EXPECT_COMMANDS REFUSE_COMMANDS
+                     EXPECT_STEP BUILD_TARGETS EDITED)
   string(REPLACE "|" ";" ${list} "${${list}}")
 endforeach()
 set(generator_options -G "${GENERATOR}")
@@ -55,19 +63,39 @@ endif()
 # A new tree each time: an output left by an earlier run (a manifest, say)
 # would hide one that this build fails to make.
 file(REMOVE_RECURSE "${BINARY}")
+# Copies the files of round KEY to EDITED.
+function(edit key)
+  string(REPLACE "|" ";" files "${FILE_${key}}")
+  foreach(edited file IN ZIP_LISTS EDITED files)
+    get_filename_component(folder "${edited}" DIRECTORY)
+    file(MAKE_DIRECTORY "${folder}")
+    file(COPY_FILE "${file}" "${edited}")
+  endforeach()
+endfunction()
 if(ROUNDS)
   list(GET ROUNDS 0 first)
-  file(COPY_FILE "${FILE_${first}}" "${EDITED}")
+  edit(${first})
 else()
   set(ROUNDS once)
 endif()
 run("${CMAKE_COMMAND}" -S "${SOURCE}" -B "${BINARY}" ${generator_options} ${OPTIONS})
-if(NOT result EQUAL 0)
+if(DEFINED CONFIGURE_FAILS)
+  message("---- configure:\n${output}")
+  string(REGEX REPLACE "[ \n]+" " " flowed "${output}") # CMake wraps a message
+  if(result EQUAL 0 OR NOT flowed MATCHES "${CONFIGURE_FAILS}")
+    message(FATAL_ERROR "Configuring did not fail with: ${CONFIGURE_FAILS}")
+  endif()
+  return()
+elseif(NOT result EQUAL 0)
   message(FATAL_ERROR "Configuring the application failed:\n${output}")
 endif()
 message("---- configure:\n${output}")
-if(DEFINED EXPECT_CONFIGURE AND NOT output MATCHES "${EXPECT_CONFIGURE}")
+# A warning's text as one line, as CMake wraps it.
+string(REGEX REPLACE "\n  ([^ \n])" " \\1" flowed "${output}")
+if(DEFINED EXPECT_CONFIGURE AND NOT output MATCHES "${EXPECT_CONFIGURE}" AND NOT flowed MATCHES "${EXPECT_CONFIGURE}")
   message(FATAL_ERROR "Configuring did not give what was expected: ${EXPECT_CONFIGURE}")
+elseif(DEFINED REFUSE_CONFIGURE AND output MATCHES "${REFUSE_CONFIGURE}")
+  message(FATAL_ERROR "Configuring printed ${CMAKE_MATCH_0}")
 elseif(NO_WARNINGS AND output MATCHES "[Ww]arning")
   message(FATAL_ERROR "Configuring the application printed a warning")
 endif()
@@ -91,23 +119,42 @@ if(EXPECT_COMMANDS OR REFUSE_COMMANDS)
     endif()
   endforeach()
 endif()
+if(EXPECT_STEP)
+  run("${MAKE_PROGRAM}" -C "${BINARY}" -t commands velkor_manifest_check)
+  message("---- the commands of the build step:\n${output}")
+  foreach(expected IN LISTS EXPECT_STEP)
+    if(NOT output MATCHES "${expected}")
+      message(FATAL_ERROR "The build step's commands do not match ${expected}")
+    endif()
+  endforeach()
+endif()
 foreach(round IN LISTS ROUNDS)
   if(DEFINED FILE_${round})
-    file(COPY_FILE "${FILE_${round}}" "${EDITED}")
-    message("==== round ${round}: ${EDITED} is now ${FILE_${round}}")
+    edit(${round})
+    message("==== round ${round}: ${EDITED} are now ${FILE_${round}}")
   endif()
   foreach(config IN LISTS CONFIGS)
-    run("${CMAKE_COMMAND}" --build "${BINARY}" --config ${config})
-    message("---- build ${config}:\n${output}")
-    if(DEFINED BUILD_FAILS_${round})
-      if(result EQUAL 0 OR NOT output MATCHES "${BUILD_FAILS_${round}}")
-        message(FATAL_ERROR "The ${config} build did not fail with: ${BUILD_FAILS_${round}}")
-      endif()
-    elseif(NOT result EQUAL 0)
-      message(FATAL_ERROR "Building the application's ${config} configuration failed")
-    elseif(NO_WARNINGS AND output MATCHES "[Ww]arning")
-      message(FATAL_ERROR "Building the application's ${config} configuration printed a warning")
+    set(targets "${BUILD_TARGETS}")
+    if(NOT targets)
+      set(targets "<default>")
     endif()
+    foreach(target IN LISTS targets)
+      set(build "${CMAKE_COMMAND}" --build "${BINARY}" --config ${config})
+      if(NOT target STREQUAL "<default>")
+        list(APPEND build --target "${target}")
+      endif()
+      run(${build})
+      message("---- ${build}:\n${output}")
+      if(DEFINED BUILD_FAILS_${round})
+        if(result EQUAL 0 OR NOT output MATCHES "${BUILD_FAILS_${round}}")
+          message(FATAL_ERROR "${build} did not fail with: ${BUILD_FAILS_${round}}")
+        endif()
+      elseif(NOT result EQUAL 0)
+        message(FATAL_ERROR "${build} failed")
+      elseif(NO_WARNINGS AND output MATCHES "[Ww]arning")
+        message(FATAL_ERROR "${build} printed a warning")
+      endif()
+    endforeach()
     if(RUN)
       string(REPLACE "<config>" "${config}" command "${BINARY}/${RUN}")
     else()

@@ -70,6 +70,10 @@ foreach(hex IN ITEMS 80 c3 c0af e080af eda080 f4908080 fe ff)
   bytes(text "${hex}")
   expect("/x/a${text}b/app.vrmanifest" "is not UTF-8 text")
 endforeach()
+# A folder: by its trailing slash, or by what configure sees there.
+expect("/x/bin/Release/" "ends in a slash")
+expect([[C:\x\bin\Release\]] "ends in a slash")
+expect("${CMAKE_CURRENT_LIST_DIR}" "names a folder")
 # The literal that carries the path ends at )MANIFEST_PATH".
 expect([[/x/)MANIFEST_PATH"/app.vrmanifest]] "ends the literal")
 

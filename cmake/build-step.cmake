@@ -40,9 +40,10 @@ if(status STREQUAL "0")
   file(WRITE "${VERDICT}" "passed")
   return()
 endif()
-# The first line of the report (a Windows checker ends it with CR LF).
+# The first line of the report (execute_process drops the CR of a Windows
+# checker's CR LF).
 set(code MANIFEST)
-if(report MATCHES "^FAIL: ([^\r\n]*)")
+if(report MATCHES "^FAIL: ([^\n]*)")
   set(text "${CMAKE_MATCH_1}")
   if(text MATCHES " at line ([0-9]+)$")
     set(code "MANIFEST${CMAKE_MATCH_1}")

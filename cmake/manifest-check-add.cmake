@@ -182,7 +182,7 @@ function(manifest_check_finish_in_policy_scope)
   endif()
   if(why AND NOT CMAKE_CROSSCOMPILING)
     add_test(NAME manifest_check COMMAND "${CMAKE_COMMAND}" "-DWHY=${why}."
-                                         -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/cannot-run.cmake")
+                                         -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/unrunnable-checker.cmake")
   else()
     add_test(NAME manifest_check COMMAND manifest_check)
   endif()

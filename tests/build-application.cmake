@@ -3,7 +3,7 @@
 # output must match what is expected of it:
 #   cmake -DSOURCE=<tests/application> -DBINARY=<tree> -DGENERATOR=<generator>
 #         [-DMAKE_PROGRAM=<path>] -DOPTIONS=<-D...|-D...> -DCONFIGS=<Debug|Release>
-#         -DEXPECT_<config>=<regular expression> -P application.cmake
+#         -DEXPECT_<config>=<regular expression> -P build-application.cmake
 # With -DTESTS=<regular expression>, ctest runs only the tests it matches.
 # With -DRUN=<program>, that program of the tree is run instead of ctest,
 # "<config>" in its path standing for the configuration.

@@ -1,6 +1,6 @@
 # Checks that a Windows executable imports only Windows system DLLs, so that
 # it runs without any compiler runtime DLL beside it.
-#   cmake -DOBJDUMP=... -DEXE=... -P imports.cmake
+#   cmake -DOBJDUMP=... -DEXE=... -P windows-imports.cmake
 execute_process(
     COMMAND "${OBJDUMP}" -p "${EXE}"
     OUTPUT_VARIABLE headers

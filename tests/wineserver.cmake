@@ -1,5 +1,5 @@
 # Starts or stops the persistent wineserver of the test prefix ($ENV{WINEPREFIX}):
-#   cmake -DACTION=start|stop -DWINE=.../wine64 -DWINESERVER=.../wineserver64 -P wine.cmake
+#   cmake -DACTION=start|stop -DWINE=.../wine64 -DWINESERVER=.../wineserver64 -P wineserver.cmake
 # Starting also makes the prefix, so that no case pays for it.
 # The server and the prefix's own services live on in the background, so their
 # output goes to a file: a pipe that they held open would never end.

@@ -1,8 +1,8 @@
-# Judges cmake/processor.cmake's rule of which programs a Windows host runs,
+# Judges cmake/processors.cmake's rule of which programs a Windows host runs,
 # for the names that a host (PROCESSOR_ARCHITECTURE), a toolchain file and
 # MSVC (its architecture id) give the same processors.
-#   cmake -P processors.cmake
-include("${CMAKE_CURRENT_LIST_DIR}/../cmake/processor.cmake")
+#   cmake -P windows-processors.cmake
+include("${CMAKE_CURRENT_LIST_DIR}/../cmake/processors.cmake")
 set(failures "")
 foreach(row IN ITEMS
         "AMD64 x64 ON" "AMD64 X86 ON" "AMD64 ARM64 OFF" "AMD64 ARM64EC OFF" "AMD64 x86_64 ON"

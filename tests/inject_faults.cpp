@@ -264,7 +264,8 @@ FILE* fopen(const char* name, const char* mode) {
 int open64(const char* name, int flags, ...) {
   va_list rest;
   va_start(rest, flags);
-  const int mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(rest, int) : 0;
+  const int mode =
+      (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(rest, int) : 0;
   va_end(rest);
   rename_over(name);
   return __open(name, flags, mode);
@@ -272,7 +273,8 @@ int open64(const char* name, int flags, ...) {
 int open(const char* name, int flags, ...) {
   va_list rest;
   va_start(rest, flags);
-  const int mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(rest, int) : 0;
+  const int mode =
+      (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(rest, int) : 0;
   va_end(rest);
   return open64(name, flags, mode);
 }

@@ -46,12 +46,15 @@ EMULATOR_FAULTS = (
     lambda run: run.returncode == 127 and b"Inconsistency detected by ld.so" in run.stderr,
     lambda run: run.returncode == 1 and not run.stdout and not run.stderr,
 )
-KEYS = ("case", "in", "fill", "size", "at", "args", "env", "stdout", "memory", "out", "err",
-        "status", "or out", "or err", "or status")
+KEYS = ("case", "in", "fill", "size", "at", "next", "next fill", "args", "env", "stdout", "memory", "out",
+        "err", "status", "or out", "or err", "or status")
+# Where the version that the fault injector renames over the manifest path as
+# the checker opens it waits: the path and this suffix (env: RENAME_AT_OPEN=.next).
+NEXT = ".next"
 # Where a case's standard output goes instead of to the runner (POSIX hosts).
 STDOUT = {"closed": ">&-", "full": ">/dev/full"}
 # A case before its lines are read: a file at the path, no arguments, and so on.
-NEW_CASE = {"in": [], "at": "file", "args": [], "env": {}, "stdout": None, "memory": [],
+NEW_CASE = {"in": [], "at": "file", "next": None, "args": [], "env": {}, "stdout": None, "memory": [],
             "size": None, "out": [], "err": [], "status": None, "or out": [], "or err": [],
             "or status": None}
 
@@ -82,14 +85,20 @@ def read_cases(path):
                 sys.exit(f"{path}:{number}: {key}: before the first case")
             elif key == "in":
                 case["in"].append(unescape(value))
-            elif key == "fill":
+            elif key == "next":
+                case["next"] = (case["next"] or []) + [unescape(value)]
+            elif key in ("fill", "next fill"):
                 count, _, text = value.partition(" ")
                 piece = unescape(text)
                 if b"{n}" in piece:  # numbered: the first piece holds 0, the next 1, ...
                     head, tail = piece.split(b"{n}", 1)
-                    case["in"].append(b"".join(b"%s%d%s" % (head, n, tail) for n in range(int(count))))
+                    line = b"".join(b"%s%d%s" % (head, n, tail) for n in range(int(count)))
                 else:
-                    case["in"].append(piece * int(count))
+                    line = piece * int(count)
+                if key == "fill":
+                    case["in"].append(line)
+                else:
+                    case["next"] = (case["next"] or []) + [line]
             elif key == "memory":
                 case["memory"] = [int(mib) for mib in value.split()]
             elif key == "size":
@@ -113,6 +122,8 @@ def read_cases(path):
         if case["status"] is None:
             sys.exit(f"{case['where']}: case {case['name']!r} has no status")
         case["in"] = b"\n".join(case["in"])
+        if case["next"] is not None:
+            case["next"] = b"\n".join(case["next"])
     return cases
 
 
@@ -139,7 +150,7 @@ def corpus_cases(folder, reference):
 
 def clear(path):
     os.chmod(os.path.dirname(path), 0o755)
-    for each in (path, path + ".target", sparse_path(path)):
+    for each in (path, path + ".target", path + NEXT, sparse_path(path)):
         if os.path.isdir(each) and not os.path.islink(each):
             shutil.rmtree(each)
         elif os.path.lexists(each):
@@ -153,9 +164,13 @@ def sparse_path(path):
 
 
 def place(case, path):
-    """Puts at the manifest path what the case says lies there."""
+    """Puts at the manifest path what the case says lies there, and the version
+    to be renamed over it; returns a process that the case needs, if any."""
     at, data = case["at"], case["in"]
     target = path + ".target"
+    if case["next"] is not None:
+        with open(path + NEXT, "wb") as f:
+            f.write(case["next"])
     if at in ("file", "unreadable", "unsearchable"):
         with open(path, "wb") as f:
             f.write(data)
@@ -187,11 +202,18 @@ def place(case, path):
         os.mkfifo(path)
     elif at == "device":
         os.symlink("/dev/zero", path)
+    elif at == "command line":
+        # A process whose command line is the manifest: the kernel's file of it
+        # reports 0 bytes and holds the manifest and a NUL.
+        process = subprocess.Popen([data], executable="/bin/cat", stdin=subprocess.PIPE)
+        os.symlink(f"/proc/{process.pid}/cmdline", path)
+        return process
     elif at == "read error":
         # A kernel file of 4096 bytes whose read fails: loopback has no link speed.
         os.symlink("/sys/class/net/lo/speed", path)
     elif at != "missing":
         sys.exit(f"{case['where']}: unknown at: {at!r}")
+    return None
 
 
 def verdicts(case, args):
@@ -260,6 +282,8 @@ def main():
     parser.add_argument("--fail-allocations", metavar="INJECTOR",
                         help="preload this library (tests/inject_faults.cpp) and run each case "
                         "once for each of its allocations, failing that one")
+    parser.add_argument("--inject", metavar="INJECTOR", help="preload this library "
+                        "(tests/inject_faults.cpp) into every run: cases set its faults with env:")
     args = parser.parse_args()
 
     cases = [case for file in args.cases for case in read_cases(file)]
@@ -297,7 +321,7 @@ def main():
     for case in cases:
         clear(path)
         try:
-            place(case, path)
+            process = place(case, path)
         except OSError as error:
             if getattr(error, "winerror", None) != SYMLINK_REFUSED:
                 raise
@@ -310,6 +334,8 @@ def main():
         def attempt(setting, env=None):
             """One run under a memory limit, or failing one allocation."""
             memory, env = setting, dict(case["env"], **(env or {}))
+            if args.inject:
+                env = dict(env, LD_PRELOAD=os.path.abspath(args.inject))
             if args.fail_allocations:
                 memory, env = None, dict(env, LD_PRELOAD=args.fail_allocations,
                                          FAIL_ALLOCATION=str(setting or 0))
@@ -329,6 +355,9 @@ def main():
             limits = list(range(1, count_allocations(attempt) + 1)) + [None]
         with ThreadPoolExecutor(max_workers=args.jobs) as pool:
             results = list(pool.map(attempt, limits))
+        if process:
+            process.kill()
+            process.wait()
         retried += sum(again for _, again in results)
         wrong = [(memory, actual) for memory, (actual, _) in zip(limits, results)
                  if actual not in expected]

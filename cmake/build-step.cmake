@@ -3,8 +3,8 @@
 #   cmake -DPATH_FILE=<file> [-DMANIFEST=<file>] [-DCHECKER=<file> [-DEMULATOR=<command>]
 #         | -DWHY=<text>] -DVERDICT=<file> -P build-step.cmake
 # PATH_FILE holds the path that the checker of the configuration being built
-# reads, as CMake wrote it, so that the step's command names no application
-# target (which would make the step depend on the target it runs before).
+# reads, as CMake wrote it for that checker's header: the copy goes where that
+# very checker looks.
 # MANIFEST, if given, is copied there when it differs from what lies there.
 # CHECKER is then run (through EMULATOR, a cross build's, if given); its
 # report is passed on as it comes, and a failure adds one line in the

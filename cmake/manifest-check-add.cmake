@@ -18,11 +18,11 @@
 # The build step passes the checker's report on unchanged and adds one line in
 # the form that MSBuild and Visual Studio list as an error, with the manifest
 # as its origin (cmake/build-step.cmake).
+#
+# A function runs under the policies of the file that defines it, this
+# project's, whatever the calling folder asks for (Visual Studio's template:
+# cmake_minimum_required(VERSION 3.8)).
 function(manifest_check_add target)
-  # The targets made here take this project's policies, not those of the
-  # calling folder, which may be old (Visual Studio's template asks for 3.8).
-  cmake_policy(PUSH)
-  cmake_policy(VERSION 3.25)
   cmake_parse_arguments(PARSE_ARGV 1 arg "TEST_ONLY" "MANIFEST" "")
   set(call "manifest_check_add(${target})")
   if(arg_UNPARSED_ARGUMENTS OR arg_KEYWORDS_MISSING_VALUES)
@@ -39,7 +39,8 @@ function(manifest_check_add target)
     message(
         FATAL_ERROR
         "${call}: MANIFEST_PATH was set before manifest_check was added, and names the manifest "
-        "already (\"${path_set}\"). Set one or the other: without MANIFEST_PATH the call names "
+        "already (\"${path_set}\"; a cache entry counts: remove it with -U MANIFEST_PATH). Set "
+        "one or the other: without MANIFEST_PATH the call names "
         "$<TARGET_FILE_DIR:${target}>/app.vrmanifest."
     )
   elseif(NOT named_by STREQUAL "default")
@@ -67,9 +68,13 @@ function(manifest_check_add target)
   # would build the checker of the build file's own configuration.
   set(depends DEPENDS "$<TARGET_FILE:manifest_check>")
   if(DEFINED arg_MANIFEST)
+    # Relative to the calling folder's source folder, once generator
+    # expressions have made it a path.
     set(manifest "${arg_MANIFEST}")
-    if(NOT IS_ABSOLUTE "${manifest}" AND NOT manifest MATCHES "^\\$<")
-      set(manifest "${CMAKE_CURRENT_SOURCE_DIR}/${manifest}")
+    if(manifest MATCHES "\\$<")
+      set(manifest "$<PATH:ABSOLUTE_PATH,NORMALIZE,${manifest},${CMAKE_CURRENT_SOURCE_DIR}>")
+    else()
+      cmake_path(ABSOLUTE_PATH manifest BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
     endif()
     list(APPEND step "-DMANIFEST=${manifest}")
     list(APPEND depends "${manifest}")
@@ -93,14 +98,17 @@ function(manifest_check_add target)
   elseif(DEFINED arg_MANIFEST)
     set(commands COMMAND ${step} -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/build-step.cmake")
   endif()
-  add_custom_target(${check} ALL ${commands} ${depends} COMMENT "Checking the app.vrmanifest of ${target}" VERBATIM)
+  set(doing "Checking")
+  if(arg_TEST_ONLY)
+    set(doing "Placing")
+  endif()
+  add_custom_target(${check} ALL ${commands} ${depends} COMMENT "${doing} the app.vrmanifest of ${target}" VERBATIM)
   add_dependencies(${check} manifest_check)
   if(DEFINED arg_MANIFEST)
     add_dependencies(${target} ${check})
   else()
     add_dependencies(${check} ${target})
   endif()
-  cmake_policy(POP)
 endfunction()
 
 # ---- As configure ends ----
@@ -113,13 +121,6 @@ endfunction()
 # build step has none). Then says what each checker reads, and warns of what
 # would lose the check.
 function(manifest_check_finish)
-  cmake_policy(PUSH)
-  cmake_policy(VERSION 3.25)
-  manifest_check_finish_in_policy_scope()
-  cmake_policy(POP)
-endfunction()
-
-function(manifest_check_finish_in_policy_scope)
   get_property(guest GLOBAL PROPERTY manifest_check_guest)
   get_property(named_by GLOBAL PROPERTY manifest_check_named_by)
   get_property(test_only GLOBAL PROPERTY manifest_check_test_only)
@@ -140,7 +141,8 @@ function(manifest_check_finish_in_policy_scope)
     endif()
     set(evaluated "")
     if(path MATCHES "\\$<")
-      set(evaluated ", evaluated for each configuration in ${folder}/${checker}-path/${config}/manifest_path.txt")
+      string(REGEX REPLACE "//+" "/" evaluated
+             ", evaluated for each configuration in ${folder}/${checker}-path/${config}/manifest_path.txt")
     endif()
     string(REGEX REPLACE "//+" "/" file "${folder}/${config}/${name}${CMAKE_EXECUTABLE_SUFFIX}")
     message(STATUS "manifest_check: ${file} reads ${path}${evaluated}")

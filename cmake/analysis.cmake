@@ -15,6 +15,8 @@ add_test(
             "${checker_source}"
 )
 
+set_tests_properties(cppcheck PROPERTIES LABELS analysis)
+
 # clang-tidy needs a native compile database; the format is the same for all.
 if(CMAKE_CROSSCOMPILING)
   return()
@@ -33,3 +35,4 @@ file(GLOB_RECURSE cxx_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/manifest_
      "${PROJECT_SOURCE_DIR}/tests/*.cpp" "${PROJECT_SOURCE_DIR}/bench/*.cpp"
      "${PROJECT_SOURCE_DIR}/fuzz/*.cpp")
 add_test(NAME clang_format COMMAND "${CLANG_FORMAT}" --dry-run -Werror ${cxx_sources})
+set_tests_properties(clang_tidy clang_format PROPERTIES LABELS analysis)

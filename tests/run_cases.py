@@ -164,19 +164,24 @@ def corpus_cases(folder, reference):
         with open(os.path.join(folder, name), "rb") as f:
             text = f.read()
         if name.startswith("y_"):
-            cases.append(dict(NEW_CASE, name=name, status=0, out=passed,
+            cases.append(dict(NEW_CASE, name=name, where=os.path.join(folder, name), status=0,
+                              out=passed,
                               **{"in": head[:-1].rstrip() + EXTRA_MEMBER + text + b"\n}\n"}))
         elif name.startswith("n_"):
             err = NUL_ENDS_TEXT.get(name, INVALID)
-            cases.append(dict(NEW_CASE, name=name, status=1, err=[err.decode().rstrip("\n")],
+            cases.append(dict(NEW_CASE, name=name, where=os.path.join(folder, name), status=1,
+                              err=[err.decode().rstrip("\n")],
                               **{"in": text}))
     return cases
 
 
 def signature(case):
     """What a case stages and the verdict it expects: cases alike in both catch
-    the same faults of how the checker is run (under valgrind, on terminals)."""
-    return (case["at"], case["stdout"], tuple(sorted(case["env"])), case["next"] is not None,
+    the same faults of how the checker is run (under valgrind, on terminals),
+    but for the code a case's manifest takes to the verdict: the first of them
+    is the one that runs, so a case file puts the rarer path first."""
+    return (case["at"], case["stdout"], tuple(case["args"]), tuple(sorted(case["env"])),
+            case["next"] is not None,
             case["size"] is not None, bool(case["memory"]), tuple(case["out"]), tuple(case["err"]),
             case["status"], tuple(case["or out"]), tuple(case["or err"]), case["or status"])
 
@@ -347,17 +352,24 @@ def main():
     command = shlex.split(args.emulator) + shlex.split(args.wrapper) + [args.checker]
     # Permissions bind no root: as root, those cases run the checker without
     # the capabilities that let it read and search what they forbid (setpriv,
-    # of util-linux), wherever the build lies. Where that cannot be done, they
-    # are not run, and say why.
+    # of util-linux). Where that cannot be done, or the checker so run cannot
+    # pass a readable manifest (a folder on the way that root does not own),
+    # they are not run, and say why.
     unprivileged, cannot_drop = [], None
-    if hasattr(os, "geteuid") and os.geteuid() == 0:
+    permission_cases = [case for case in cases if case["at"] in ("unreadable", "unsearchable")]
+    if permission_cases and hasattr(os, "geteuid") and os.geteuid() == 0:
         caps = "-dac_override,-dac_read_search"
         unprivileged = ["setpriv", f"--inh-caps={caps}", f"--bounding-set={caps}", "--"]
+        clear(path)
+        with open(path, "wb") as f:
+            f.write(REFERENCE)
         try:
-            probe = subprocess.run(unprivileged + ["true"], capture_output=True)
+            probe = subprocess.run(unprivileged + command, stdin=subprocess.DEVNULL,
+                                   capture_output=True, timeout=args.timeout)
             if probe.returncode != 0:
-                cannot_drop = probe.stderr.decode(errors="replace").strip()
-        except OSError as error:
+                why = probe.stderr.decode(errors="replace").strip() or f"status {probe.returncode}"
+                cannot_drop = f"without them the checker does not pass a readable manifest: {why}"
+        except (OSError, subprocess.TimeoutExpired) as error:
             cannot_drop = str(error)
 
     passed = failed = retried = 0
@@ -366,8 +378,8 @@ def main():
         clear(path)
         permissions = case["at"] in ("unreadable", "unsearchable")
         if permissions and cannot_drop is not None:
-            print(f"not run {case['where']}: {case['name']}: root cannot drop its file "
-                  f"capabilities here ({cannot_drop})")
+            print(f"not run {case['where']}: {case['name']}: as root without the capabilities "
+                  f"that pass permissions ({cannot_drop})")
             not_run.append(case["name"])
             continue
         try:
